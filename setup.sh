@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs every Debian package Velmora needs to build, run and test. Safe to run again.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins libqt6svg6
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  librtmidi-dev
+  libfluidsynth-dev timgm6mb-soundfont fluid-soundfont-gm
+  libjpeg62-turbo-dev
+  googletest libgtest-dev libgmock-dev
+  fonts-noto-cjk fonts-dejavu-core
+  xvfb xauth imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -q
+  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
