@@ -10,7 +10,7 @@ packages=(
   libfluidsynth-dev timgm6mb-soundfont fluid-soundfont-gm
   libjpeg62-turbo-dev
   googletest libgtest-dev libgmock-dev
-  fonts-noto-cjk fonts-dejavu-core
+  fonts-noto-cjk fonts-dejavu-core fonts-freefont-ttf desktop-file-utils
   xvfb xauth imagemagick
 )
 
