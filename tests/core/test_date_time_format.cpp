@@ -172,6 +172,10 @@ struct ZoneCase {
     const char* format;
     const char* expected;
 };
+void PrintTo(const ZoneCase& c, std::ostream* out)
+{
+    *out << '"' << c.format << '"';
+}
 
 class TimeFormatWithoutZone : public ::testing::TestWithParam<ZoneCase> {};
 

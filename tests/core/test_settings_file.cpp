@@ -92,6 +92,10 @@ struct IntegerCase {
     const char* text;
     int expected;
 };
+void PrintTo(const IntegerCase& c, std::ostream* out)
+{
+    *out << '"' << c.text << "\" -> " << c.expected;
+}
 
 class SettingsFileInteger : public ::testing::TestWithParam<IntegerCase> {};
 
