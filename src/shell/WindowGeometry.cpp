@@ -1,0 +1,88 @@
+#include "shell/WindowGeometry.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace velmora {
+namespace {
+
+// Settings may hold any int; sums such as left + width are taken in 64 bits so they cannot overflow.
+struct Span {
+    std::int64_t begin;
+    std::int64_t end;
+};
+
+std::int64_t overlap(Span a, Span b)
+{
+    return std::max<std::int64_t>(0, std::min(a.end, b.end) - std::max(a.begin, b.begin));
+}
+
+bool hasArea(const ScreenRect& screen)
+{
+    return screen.width > 0 && screen.height > 0;
+}
+
+int clampSize(int size, int minimum, int maximum)
+{
+    // The screen wins over the minimum: a window larger than every screen cannot be reached.
+    return std::min(std::max(size, minimum), maximum);
+}
+
+int clampOnto(int position, int size, int screenStart, int screenSize)
+{
+    const std::int64_t lastStart = std::int64_t{screenStart} + screenSize - size;
+    if (lastStart <= screenStart)
+        return screenStart;
+    return static_cast<int>(std::clamp<std::int64_t>(position, screenStart, lastStart));
+}
+
+bool titleStripReachable(const ScreenRect& window, const std::vector<ScreenRect>& screens)
+{
+    const Span stripX{window.left, std::int64_t{window.left} + window.width};
+    const Span stripY{window.top, std::int64_t{window.top} + std::min(window.height, kTitleStripHeight)};
+    const std::int64_t neededWidth = std::min(window.width, kReachableStripWidth);
+    const std::int64_t neededHeight = std::min({window.height, kTitleStripHeight, kReachableStripHeight});
+    for (const ScreenRect& screen : screens) {
+        if (!hasArea(screen))
+            continue;
+        const Span screenX{screen.left, std::int64_t{screen.left} + screen.width};
+        const Span screenY{screen.top, std::int64_t{screen.top} + screen.height};
+        if (overlap(stripX, screenX) >= neededWidth && overlap(stripY, screenY) >= neededHeight)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+ScreenRect reachableGeometry(ScreenRect requested, const std::vector<ScreenRect>& screens,
+                             ScreenRect fallback, int minimumWidth, int minimumHeight)
+{
+    const auto first = std::find_if(screens.begin(), screens.end(), hasArea);
+    if (first == screens.end())
+        return requested;
+
+    int largestWidth = 0;
+    int largestHeight = 0;
+    for (const ScreenRect& screen : screens) {
+        if (!hasArea(screen))
+            continue;
+        largestWidth = std::max(largestWidth, screen.width);
+        largestHeight = std::max(largestHeight, screen.height);
+    }
+
+    ScreenRect result = requested;
+    result.width = clampSize(requested.width, std::max(minimumWidth, 1), largestWidth);
+    result.height = clampSize(requested.height, std::max(minimumHeight, 1), largestHeight);
+    if (titleStripReachable(result, screens))
+        return result;
+
+    const ScreenRect& home = *first;
+    result.width = std::min(result.width, home.width);
+    result.height = std::min(result.height, home.height);
+    result.left = clampOnto(fallback.left, result.width, home.left, home.width);
+    result.top = clampOnto(fallback.top, result.height, home.top, home.height);
+    return result;
+}
+
+}  // namespace velmora

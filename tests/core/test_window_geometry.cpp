@@ -1,0 +1,154 @@
+#include "shell/WindowGeometry.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <ostream>
+
+namespace velmora {
+
+bool operator==(const ScreenRect& a, const ScreenRect& b)
+{
+    return a.left == b.left && a.top == b.top && a.width == b.width && a.height == b.height;
+}
+
+std::ostream& operator<<(std::ostream& out, const ScreenRect& r)
+{
+    return out << "{left " << r.left << ", top " << r.top << ", " << r.width << " x " << r.height << '}';
+}
+
+namespace {
+
+constexpr ScreenRect kDefault{193, 159, 345, 246};
+constexpr ScreenRect kPrimary{0, 0, 1920, 1080};
+constexpr ScreenRect kRightOfPrimary{1920, 0, 2560, 1440};
+constexpr ScreenRect kLeftOfPrimary{-1280, 0, 1280, 1024};
+constexpr int kMinWidth = 120;
+constexpr int kMinHeight = 80;
+
+ScreenRect adjust(ScreenRect requested, const std::vector<ScreenRect>& screens)
+{
+    return reachableGeometry(requested, screens, kDefault, kMinWidth, kMinHeight);
+}
+
+TEST(WindowGeometry, DefaultGeometryOnTheScreenStays)
+{
+    EXPECT_EQ(adjust(kDefault, {kPrimary}), kDefault);
+}
+
+TEST(WindowGeometry, WithoutScreensTheRequestIsReturnedUnchanged)
+{
+    const ScreenRect odd{-99999999, 99999999, -5, 99999999};
+    EXPECT_EQ(adjust(odd, {}), odd);
+    EXPECT_EQ(adjust(odd, {ScreenRect{0, 0, 0, 0}, ScreenRect{10, 10, -5, 100}}), odd);
+}
+
+TEST(WindowGeometry, SizesAreClampedBetweenMinimumAndLargestScreen)
+{
+    EXPECT_EQ(adjust({193, 159, -5, -5}, {kPrimary}), (ScreenRect{193, 159, kMinWidth, kMinHeight}));
+    EXPECT_EQ(adjust({193, 159, 0, 10}, {kPrimary}), (ScreenRect{193, 159, kMinWidth, kMinHeight}));
+    // Still reachable at its place, only smaller.
+    EXPECT_EQ(adjust({193, 159, 99999999, 99999999}, {kPrimary}), (ScreenRect{193, 159, 1920, 1080}));
+    // The largest screen sets the limit, even when the window is on a smaller one.
+    EXPECT_EQ(adjust({100, 100, 99999999, 99999999}, {kPrimary, kRightOfPrimary}),
+              (ScreenRect{100, 100, 2560, 1440}));
+}
+
+TEST(WindowGeometry, ScreenSmallerThanTheMinimumWins)
+{
+    const ScreenRect tiny{0, 0, 100, 60};
+    EXPECT_EQ(adjust({0, 0, 345, 246}, {tiny}), (ScreenRect{0, 0, 100, 60}));
+}
+
+TEST(WindowGeometry, OffEveryScreenMovesToTheDefaultPosition)
+{
+    const ScreenRect expected{193, 159, 345, 246};
+    EXPECT_EQ(adjust({-5000, 159, 345, 246}, {kPrimary}), expected) << "left of the screen";
+    EXPECT_EQ(adjust({5000, 159, 345, 246}, {kPrimary}), expected) << "right of the screen";
+    EXPECT_EQ(adjust({193, 5000, 345, 246}, {kPrimary}), expected) << "below the screen";
+    EXPECT_EQ(adjust({193, -500, 345, 246}, {kPrimary}), expected) << "above the screen";
+    EXPECT_EQ(adjust({99999999, 99999999, 345, 246}, {kPrimary}), expected);
+    EXPECT_EQ(adjust({-99999999, -99999999, 345, 246}, {kPrimary}), expected);
+}
+
+TEST(WindowGeometry, MovedWindowKeepsItsClampedSize)
+{
+    EXPECT_EQ(adjust({5000, 5000, -5, 500}, {kPrimary}), (ScreenRect{193, 159, kMinWidth, 500}));
+}
+
+TEST(WindowGeometry, ExtremeValuesDoNotOverflow)
+{
+    EXPECT_EQ(adjust({INT_MAX, INT_MAX, INT_MAX, INT_MAX}, {kPrimary}), (ScreenRect{0, 0, 1920, 1080}));
+    EXPECT_EQ(adjust({INT_MIN, INT_MIN, INT_MIN, INT_MIN}, {kPrimary}), (ScreenRect{193, 159, kMinWidth, kMinHeight}));
+    EXPECT_EQ(adjust({INT_MAX - 10, 159, 345, 246}, {ScreenRect{INT_MAX - 2000, 0, 2000, 1000}}),
+              (ScreenRect{INT_MAX - 2000, 159, 345, 246}));
+}
+
+TEST(WindowGeometry, PartlyVisibleButReachableStaysAsItIs)
+{
+    for (const ScreenRect requested : {ScreenRect{-200, 159, 345, 246},    // hangs off the left edge
+                                       ScreenRect{1920 - 100, 159, 345, 246},  // off the right edge
+                                       ScreenRect{193, 1080 - 20, 345, 246},   // mostly below the bottom
+                                       ScreenRect{193, -8, 345, 246},          // title bar a little above
+                                       ScreenRect{-200, 1080 - 12, 345, 246}}) {
+        EXPECT_EQ(adjust(requested, {kPrimary}), requested);
+    }
+}
+
+TEST(WindowGeometry, TooLittleOfTheTitleBarOnScreenMovesIt)
+{
+    EXPECT_EQ(adjust({1920 - 63, 159, 345, 246}, {kPrimary}), kDefault);
+    EXPECT_EQ(adjust({64 - 345 - 1, 159, 345, 246}, {kPrimary}), kDefault);
+    EXPECT_EQ(adjust({193, 1080 - 11, 345, 246}, {kPrimary}), kDefault);
+    EXPECT_EQ(adjust({193, -13, 345, 246}, {kPrimary}), kDefault);
+    // The body may be on the screen; what counts is the strip the window is dragged by.
+    EXPECT_EQ(adjust({193, -100, 345, 246}, {kPrimary}), kDefault);
+}
+
+TEST(WindowGeometry, TwoScreensSideBySide)
+{
+    const std::vector<ScreenRect> screens{kPrimary, kRightOfPrimary};
+    const ScreenRect onSecond{2500, 300, 345, 246};
+    const ScreenRect acrossTheSeam{1900, 300, 345, 246};
+    const ScreenRect belowTheFirstOnTheTallerSecond{2000, 1200, 345, 246};
+    EXPECT_EQ(adjust(onSecond, screens), onSecond);
+    EXPECT_EQ(adjust(acrossTheSeam, screens), acrossTheSeam);
+    EXPECT_EQ(adjust(belowTheFirstOnTheTallerSecond, screens), belowTheFirstOnTheTallerSecond);
+    // Below the first screen where the second does not reach.
+    EXPECT_EQ(adjust({500, 1200, 345, 246}, screens), kDefault);
+    EXPECT_EQ(adjust({5000, 300, 345, 246}, screens), kDefault);
+    // With the second screen gone, the same place is unreachable.
+    EXPECT_EQ(adjust(onSecond, {kPrimary}), kDefault);
+}
+
+TEST(WindowGeometry, NegativeCoordinatesOnAScreenLeftOfThePrimary)
+{
+    const ScreenRect onLeftScreen{-1000, 100, 345, 246};
+    EXPECT_EQ(adjust(onLeftScreen, {kPrimary, kLeftOfPrimary}), onLeftScreen);
+    EXPECT_EQ(adjust(onLeftScreen, {kPrimary}), kDefault);
+    EXPECT_EQ(adjust({-2000, 100, 345, 246}, {kPrimary, kLeftOfPrimary}), kDefault);
+}
+
+TEST(WindowGeometry, DefaultPositionIsClampedOntoTheFirstScreen)
+{
+    const ScreenRect small{0, 0, 400, 300};
+    EXPECT_EQ(adjust({5000, 5000, 345, 246}, {small}), (ScreenRect{55, 54, 345, 246}));
+
+    const ScreenRect firstListedOnTheRight{1920, 0, 1024, 768};
+    EXPECT_EQ(adjust({-5000, 100, 345, 246}, {firstListedOnTheRight, kPrimary}), (ScreenRect{1920, 159, 345, 246}));
+
+    // Only the fallback's position counts.
+    EXPECT_EQ(reachableGeometry({9000, 9000, 345, 246}, {kPrimary}, ScreenRect{700, 500, 10, 10}, kMinWidth, kMinHeight),
+              (ScreenRect{700, 500, 345, 246}));
+    EXPECT_EQ(reachableGeometry({9000, 9000, 345, 246}, {kPrimary}, ScreenRect{5000, -5000, 0, 0}, kMinWidth, kMinHeight),
+              (ScreenRect{1920 - 345, 0, 345, 246}));
+}
+
+TEST(WindowGeometry, MovedWindowLargerThanTheFirstScreenIsShrunkOntoIt)
+{
+    const ScreenRect small{0, 0, 800, 600};
+    EXPECT_EQ(adjust({-9000, 0, 1500, 1000}, {small, kPrimary}), (ScreenRect{0, 0, 800, 600}));
+}
+
+}  // namespace
+}  // namespace velmora
