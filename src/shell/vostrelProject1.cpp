@@ -1,4 +1,52 @@
-int main()
+#include "editions/Edition.h"
+#include "exercise/DateTimeFormat.h"
+#include "midi/CompositeMidiOutput.h"
+#include "platform/MessageTitle.h"
+#include "platform/Platform.h"
+#include "platform/Services.h"
+#include "platform/qt/QtPlatform.h"
+#include "shell/SettingsFile.h"
+#include "shell/gui/Application.h"
+#include "shell/gui/ProgramFont.h"
+#include "shell/gui/vostrelUnit1.h"
+
+#include <QApplication>
+#include <QIcon>
+
+namespace {
+
+#if defined(VELMORA_EDITION_English)
+constexpr velmora::Edition kEdition = velmora::Edition::English;
+constexpr const char* kMainIcon = ":/english/MainIcon.png";
+#else
+constexpr velmora::Edition kEdition = velmora::Edition::Japanese;
+constexpr const char* kMainIcon = ":/japanese/MainIcon.png";
+#endif
+
+}  // namespace
+
+int main(int argc, char* argv[])
 {
-    return 0;
+    QApplication qtApp(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setFont(velmora::programFont());
+    QApplication::setWindowIcon(QIcon(QString::fromLatin1(kMainIcon)));
+
+    const std::string executable = QCoreApplication::applicationFilePath().toStdString();
+    auto midiOutput = velmora::midi::createSystemMidiOutput();
+    velmora::QtClock clock;
+    velmora::ClockSeededRandom random;
+    velmora::QtMessageBoxes boxes(QString::fromStdString(velmora::messageBoxTitle(executable)));
+    velmora::QtClipboard clipboard;
+    velmora::QtWebShell web;
+    velmora::QtSoundClip sound(QStringLiteral("qrc:/clip100.wav"));
+    velmora::NullAdvertisingHook advertising;
+    velmora::Platform platform{*midiOutput, clock, random, boxes, clipboard, web, sound, advertising,
+                               velmora::settingsPathFor(executable), velmora::systemDateTimeFormats()};
+
+    velmora::Application app(kEdition, platform);
+    if (!app.createWindows())
+        return 0;
+    app.form1()->show();
+    return qtApp.exec();
 }
