@@ -309,7 +309,8 @@ void StartupTest::settingsRoundTripKeepsGeometryAndDevice()
 void StartupTest::badSettingsFilesNeverCrashAndGeometryStaysReachable_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe[\x01window]\x00=\n\x80\x81height=\xff", 30);
+    static const char junk[] = "\x00\xff\xfe[\x01window]\x00=\n\x80\x81height=\xff";
+    QTest::newRow("binary junk") << QByteArray(junk, sizeof junk - 1);
     QTest::newRow("no equals") << QByteArray("[window]\nheight\nwidth 400\n=\n[dev]\ngakki\n");
     QTest::newRow("duplicates") << QByteArray("[window]\nleft=10\nleft=9999\n[window]\ntop=20\n");
     QTest::newRow("huge numbers") << QByteArray("[window]\nheight=99999999999\nwidth=99999999999\ntop=99999999999\nleft=-99999999999\n");
