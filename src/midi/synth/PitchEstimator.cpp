@@ -192,6 +192,32 @@ std::optional<PitchEstimate> estimateFundamental(std::span<const float> signal, 
     return PitchEstimate{hz, std::clamp(coarse->clarity, 0.0, 1.0)};
 }
 
+std::optional<PitchEstimate> estimatePitchNear(std::span<const float> signal, double sampleRate, double expectedHz)
+{
+    if (signal.empty() || sampleRate <= 0.0 || expectedHz <= 0.0)
+        return std::nullopt;
+    double energy = 0.0;
+    for (float v : signal)
+        energy += static_cast<double>(v) * v;
+    if (std::sqrt(energy / static_cast<double>(signal.size())) < kSilenceRms)
+        return std::nullopt;
+
+    const PitchSearch search{expectedHz / 2.5, expectedHz * 1.5};
+    const auto coarse = coarsePeriod(signal, sampleRate, search);
+    if (!coarse || coarse->clarity < kMinClarity)
+        return std::nullopt;
+    const double periodHz = sampleRate / coarse->periodSamples;
+    const double harmonic = std::max(1.0, std::round(expectedHz / periodHz));
+
+    auto partial = followPartial(signal, sampleRate, harmonic * periodHz, periodHz);
+    if (!partial)
+        return std::nullopt;
+    partial = followPartial(signal, sampleRate, partial->hz, partial->hz / harmonic);
+    if (!partial)
+        return std::nullopt;
+    return PitchEstimate{partial->hz, std::clamp(coarse->clarity, 0.0, 1.0)};
+}
+
 double centsBetween(double referenceHz, double hz)
 {
     return 1200.0 * std::log2(hz / referenceHz);

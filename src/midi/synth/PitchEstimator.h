@@ -29,6 +29,11 @@ struct PitchEstimate {
 std::optional<PitchEstimate> estimateFundamental(std::span<const float> signal, double sampleRate,
                                                  const PitchSearch& search = {});
 
+// Frequency of the partial nearest `expectedHz`: the one heard as the note's pitch, also when
+// the sound has a quieter rank an octave below (an organ's 16-foot stop) or a weak first partial.
+// The period is searched from a little over an octave below to a fifth above.
+std::optional<PitchEstimate> estimatePitchNear(std::span<const float> signal, double sampleRate, double expectedHz);
+
 // Cents from `referenceHz` to `hz`.
 double centsBetween(double referenceHz, double hz);
 
