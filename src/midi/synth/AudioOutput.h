@@ -1,0 +1,99 @@
+#pragma once
+
+#include "midi/synth/FluidHandles.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora::midi::synth {
+
+class SynthEngine;
+
+// The audio path the device asks for: a few short periods, so that a key sounds within
+// milliseconds of its note-on.
+struct AudioConfig {
+    double sampleRate = 48000.0;
+    int periodSize = 128;
+    int periods = 3;
+};
+
+// What an audio output runs at once opened.
+struct AudioFormat {
+    std::string driver;
+    double sampleRate = 0.0;
+    int periodSize = 0;
+    int periods = 0;
+
+    // Time a rendered sample waits in the output's buffers before it leaves.
+    double bufferMilliseconds() const { return sampleRate > 0 ? 1000.0 * periodSize * periods / sampleRate : 0.0; }
+};
+
+// What a driver reported granting instead of what was asked for.
+struct DriverGrant {
+    std::optional<unsigned> sampleRate;
+    std::optional<int> periodSize;
+    std::optional<int> periods;
+};
+
+// Reads FluidSynth's driver warnings ("Requested sample rate of 48000, got 44100 instead ...").
+void readDriverMessage(std::string_view message, DriverGrant& grant);
+
+// The drivers to try, best first, among those this FluidSynth offers: the desktop's sound server,
+// then the bare sound card, then the rest. Drivers that write files or need their library set up
+// by the application are left out.
+std::vector<std::string> audioDriverOrder(const std::vector<std::string>& offered);
+// The audio drivers this FluidSynth build was made with.
+std::vector<std::string> offeredAudioDrivers();
+
+// FluidSynth's log, which is process-wide: real errors go to stderr, warnings and chatter are
+// dropped, and while a driver is being tried everything is kept from stderr (a failing driver is
+// expected on the way to one that works) and the driver's grants are read. Lives as long as any
+// synthesizer may log.
+class FluidLog {
+public:
+    FluidLog();
+    ~FluidLog();
+    FluidLog(const FluidLog&) = delete;
+    FluidLog& operator=(const FluidLog&) = delete;
+
+    void beginProbe(DriverGrant* grant) { m_probe.store(grant); }
+    void endProbe() { m_probe.store(nullptr); }
+
+private:
+    static void onMessage(int level, const char* message, void* data);
+    std::atomic<DriverGrant*> m_probe{nullptr};
+};
+
+// A running audio output playing one engine.
+class AudioStream {
+public:
+    virtual ~AudioStream() = default;
+    virtual const AudioFormat& format() const = 0;
+};
+
+// How the device gets its sound out. `makeEngine` builds an engine for a sample rate; the
+// backend may build again when the output turns out to run at another rate.
+class AudioBackend {
+public:
+    using EngineFactory = std::function<std::unique_ptr<SynthEngine>(double sampleRate)>;
+
+    struct Started {
+        std::unique_ptr<SynthEngine> engine;
+        std::unique_ptr<AudioStream> stream;  // destroyed before the engine
+    };
+
+    virtual ~AudioBackend() = default;
+    // nullopt when no audio output can be opened or no engine built.
+    virtual std::optional<Started> start(const EngineFactory& makeEngine) = 0;
+};
+
+// FluidSynth's own audio drivers, tried in audioDriverOrder.
+std::unique_ptr<AudioBackend> makeFluidAudioBackend(AudioConfig config, FluidLog& log);
+
+}  // namespace velmora::midi::synth

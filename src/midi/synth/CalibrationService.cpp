@@ -1,0 +1,91 @@
+#include "midi/synth/CalibrationService.h"
+
+namespace velmora::midi::synth {
+
+CalibrationService::CalibrationService(std::filesystem::path soundFont, double sampleRate, CalibrationRange range)
+    : m_soundFont(std::move(soundFont)), m_sampleRate(sampleRate), m_range(range)
+{
+}
+
+CalibrationService::~CalibrationService()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void CalibrationService::setReadyListener(ReadyListener listener)
+{
+    std::lock_guard lock(m_mutex);
+    m_listener = std::move(listener);
+}
+
+std::shared_ptr<const KeyCents> CalibrationService::calibration(PresetId preset)
+{
+    std::lock_guard lock(m_mutex);
+    if (auto it = m_cache.find(preset); it != m_cache.end())
+        return it->second;
+    if (m_pending.insert(preset).second) {
+        m_queue.push_back(preset);
+        if (!m_worker.joinable())
+            m_worker = std::thread([this] { run(); });
+        m_wake.notify_one();
+    }
+    return nullptr;
+}
+
+void CalibrationService::waitUntilIdle()
+{
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [this] { return m_pending.empty() || m_stop; });
+}
+
+void CalibrationService::run()
+{
+    // Loaded here, off the thread that asked, so that the SoundFont's second copy costs the
+    // user nothing.
+    std::unique_ptr<ProgramCalibrator> calibrator = ProgramCalibrator::create(m_soundFont, m_sampleRate, m_range);
+    for (;;) {
+        PresetId preset;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+            if (m_stop)
+                break;
+            preset = m_queue.front();
+            m_queue.pop_front();
+        }
+        // Without a calibrator every preset keeps its samples' own tuning.
+        auto correction = std::make_shared<const KeyCents>(calibrator ? calibrator->correction(preset) : KeyCents{});
+        ReadyListener listener;
+        {
+            std::lock_guard lock(m_mutex);
+            m_cache[preset] = std::move(correction);
+            listener = m_listener;
+        }
+        if (listener)
+            listener(preset);
+        {
+            std::lock_guard lock(m_mutex);
+            m_pending.erase(preset);
+            if (m_pending.empty())
+                m_idle.notify_all();
+        }
+    }
+    std::lock_guard lock(m_mutex);
+    m_idle.notify_all();
+}
+
+std::shared_ptr<const KeyCents> ImmediateCalibration::calibration(PresetId preset)
+{
+    auto& slot = m_cache[preset];
+    if (!slot)
+        slot = std::make_shared<const KeyCents>(m_calibrator.correction(preset));
+    return slot;
+}
+
+}  // namespace velmora::midi::synth

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "midi/synth/PitchCalibrator.h"
+#include "midi/synth/SynthEngine.h"
+
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace velmora::midi::synth {
+
+// Pitch corrections measured on a worker thread, each preset once per run. The first request
+// for a preset queues it and answers nullptr; when it is measured the listener is told, on the
+// worker thread, and later requests get the cached correction at once.
+class CalibrationService final : public CalibrationProvider {
+public:
+    using ReadyListener = std::function<void(PresetId)>;
+
+    CalibrationService(std::filesystem::path soundFont, double sampleRate, CalibrationRange range = {});
+    ~CalibrationService() override;
+    CalibrationService(const CalibrationService&) = delete;
+    CalibrationService& operator=(const CalibrationService&) = delete;
+
+    // Called on the worker thread, without any of the service's locks held.
+    void setReadyListener(ReadyListener listener);
+    std::shared_ptr<const KeyCents> calibration(PresetId preset) override;
+    // Blocks until every preset asked for so far is measured.
+    void waitUntilIdle();
+
+private:
+    void run();
+
+    const std::filesystem::path m_soundFont;
+    const double m_sampleRate;
+    const CalibrationRange m_range;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    std::map<PresetId, std::shared_ptr<const KeyCents>> m_cache;
+    std::deque<PresetId> m_queue;
+    std::set<PresetId> m_pending;
+    ReadyListener m_listener;
+    bool m_stop = false;
+    // Started by the first request; owns the private synthesizer it measures on.
+    std::thread m_worker;
+};
+
+// Measures each preset on the calling thread the first time it is asked for: for tests and
+// benchmarks, which want the correction in place before they render.
+class ImmediateCalibration final : public CalibrationProvider {
+public:
+    explicit ImmediateCalibration(ProgramCalibrator& calibrator) : m_calibrator(calibrator) {}
+    std::shared_ptr<const KeyCents> calibration(PresetId preset) override;
+
+private:
+    ProgramCalibrator& m_calibrator;
+    std::map<PresetId, std::shared_ptr<const KeyCents>> m_cache;
+};
+
+}  // namespace velmora::midi::synth

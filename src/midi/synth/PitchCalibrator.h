@@ -1,0 +1,52 @@
+#pragma once
+
+#include "midi/synth/KeyTuning.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+namespace velmora::midi::synth {
+
+class SynthEngine;
+
+// How long a key is rendered to measure it: the attack is skipped, the rest averaged.
+struct KeyMeasurement {
+    double settleSeconds = 0.06;
+    double measureSeconds = 0.24;
+    int velocity = 100;  // the velocity the program plays with
+};
+
+// Plays a key on a channel of an engine rendered offline, measures the fundamental and
+// silences the channel again: the frequency of the partial nearest the key's nominal pitch,
+// nullopt when none is found.
+std::optional<double> measureKeyHz(SynthEngine& engine, int channel, int key, const KeyMeasurement& how = {});
+
+struct CalibrationRange {
+    int firstKey = 36;
+    int lastKey = 96;
+};
+
+// Measures presets on a private, silent synthesizer instance of its own.
+class ProgramCalibrator {
+public:
+    // nullptr when FluidSynth cannot be created or the SoundFont cannot be loaded.
+    static std::unique_ptr<ProgramCalibrator> create(const std::filesystem::path& soundFont, double sampleRate,
+                                                     CalibrationRange range = {}, KeyMeasurement how = {});
+    ~ProgramCalibrator();
+
+    // How far each key of the range sounds from equal temperament at zero detune, in cents;
+    // nullopt outside the range and for keys without a measurable pitch.
+    std::array<std::optional<double>, kKeys> deviations(PresetId preset);
+    // The correction that brings each measured key to equal temperament; 0 elsewhere.
+    KeyCents correction(PresetId preset);
+
+private:
+    ProgramCalibrator(std::unique_ptr<SynthEngine> engine, CalibrationRange range, KeyMeasurement how);
+
+    std::unique_ptr<SynthEngine> m_engine;
+    CalibrationRange m_range;
+    KeyMeasurement m_how;
+};
+
+}  // namespace velmora::midi::synth

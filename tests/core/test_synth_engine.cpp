@@ -1,0 +1,223 @@
+#include "midi/MidiOutput.h"
+#include "midi/synth/CalibrationService.h"
+#include "midi/synth/PitchCalibrator.h"
+#include "midi/synth/PitchEstimator.h"
+#include "midi/synth/SoundFontLocator.h"
+#include "midi/synth/SynthEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+using namespace velmora::midi::synth;
+using velmora::midi::packShortMessage;
+
+namespace {
+
+constexpr int kA4 = 69;
+
+std::vector<std::uint8_t> scaleTuning(std::uint8_t block, std::uint8_t firstAddress, std::vector<std::uint8_t> data)
+{
+    std::vector<std::uint8_t> m{0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, static_cast<std::uint8_t>(0x10 | block), firstAddress};
+    unsigned sum = 0x40 + (0x10 | block) + firstAddress;
+    for (std::uint8_t b : data) {
+        m.push_back(b);
+        sum += b;
+    }
+    m.push_back(static_cast<std::uint8_t>((128 - sum % 128) % 128));
+    m.push_back(0xF7);
+    return m;
+}
+
+const std::vector<std::uint8_t> kGsReset{0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7};
+
+double cents(SynthEngine& engine, int channel, int key)
+{
+    const auto hz = measureKeyHz(engine, channel, key);
+    EXPECT_TRUE(hz.has_value()) << "channel " << channel << " key " << key;
+    return hz ? centsBetween(equalTemperedHz(key), *hz) : 1e9;
+}
+
+double rms(const std::vector<float>& v)
+{
+    double sum = 0.0;
+    for (float x : v)
+        sum += static_cast<double>(x) * x;
+    return std::sqrt(sum / static_cast<double>(v.size()));
+}
+
+// Renders `seconds` and returns the level of the left channel.
+double level(SynthEngine& engine, double seconds)
+{
+    std::vector<float> left(static_cast<std::size_t>(seconds * engine.sampleRate()));
+    std::vector<float> right(left.size());
+    engine.render(left, right);
+    return rms(left);
+}
+
+}  // namespace
+
+// One offline engine on the installed General MIDI SoundFont, reset before every test.
+class SynthEngineTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        const auto font = findGeneralMidiSoundFont();
+        if (!font)
+            return;
+        s_engine = SynthEngine::create(SynthEngineConfig{}).release();
+        if (s_engine && !s_engine->loadSoundFont(*font)) {
+            delete s_engine;
+            s_engine = nullptr;
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_engine;
+        s_engine = nullptr;
+    }
+    void SetUp() override
+    {
+        if (!s_engine)
+            GTEST_SKIP() << "no General MIDI SoundFont installed";
+        s_engine->systemExclusive(kGsReset);
+    }
+    SynthEngine& engine() { return *s_engine; }
+
+    static SynthEngine* s_engine;
+};
+SynthEngine* SynthEngineTest::s_engine = nullptr;
+
+TEST_F(SynthEngineTest, ScaleTuningMovesThePartsPitchClassByExactlyTheCentsAsked)
+{
+    const double untuned = cents(engine(), 0, kA4);
+    const double reference = cents(engine(), 1, kA4);
+
+    engine().systemExclusive(scaleTuning(1, 0x49, {0x40 - 30}));
+    EXPECT_NEAR(cents(engine(), 0, kA4) - untuned, -30.0, 0.2);
+    EXPECT_NEAR(cents(engine(), 0, kA4 - 12) - cents(engine(), 1, kA4 - 12), -30.0, 0.2);
+    // Part 2 on channel index 1, the reference A, is not touched.
+    EXPECT_NEAR(cents(engine(), 1, kA4), reference, 0.05);
+    // Nor is another pitch class of part 1.
+    EXPECT_NEAR(cents(engine(), 0, 72), cents(engine(), 1, 72), 0.05);
+
+    std::vector<std::uint8_t> whole(12, 0x40);
+    whole[9] = 0x40 + 25;
+    engine().systemExclusive(scaleTuning(1, 0x40, whole));
+    EXPECT_NEAR(cents(engine(), 0, kA4) - untuned, 25.0, 0.2);
+    EXPECT_NEAR(cents(engine(), 1, kA4), reference, 0.05);
+
+    engine().systemExclusive(kGsReset);
+    EXPECT_NEAR(cents(engine(), 0, kA4), untuned, 0.05);
+}
+
+TEST_F(SynthEngineTest, ABadMessageChangesNothing)
+{
+    const double untuned = cents(engine(), 0, kA4);
+    auto wrongChecksum = scaleTuning(1, 0x49, {0x40 - 30});
+    wrongChecksum[9] ^= 0x01;
+    engine().systemExclusive(wrongChecksum);
+    auto truncated = scaleTuning(1, 0x49, {0x40 - 30});
+    truncated.pop_back();
+    engine().systemExclusive(truncated);
+    engine().systemExclusive(scaleTuning(1, 0x4C, {0x40 - 30}));
+
+    EXPECT_EQ(engine().scaleTuning(0), (std::array<int, 12>{}));
+    EXPECT_NEAR(cents(engine(), 0, kA4), untuned, 0.05);
+}
+
+TEST_F(SynthEngineTest, ASoundingNoteIsRetunedAtOnce)
+{
+    // The same note rendered twice, the second time retuned while it sounds: the note's own
+    // pitch drift over its attack is the same in both, so what differs is the retuning.
+    const double rate = engine().sampleRate();
+    auto secondStretch = [&](bool retune) {
+        engine().shortMessage(packShortMessage(0x90, kA4, 100));
+        std::vector<float> left(static_cast<std::size_t>(0.1 * rate));
+        std::vector<float> right(left.size());
+        engine().render(left, right);
+        if (retune)
+            engine().systemExclusive(scaleTuning(1, 0x49, {0x40 + 20}));
+        engine().render(left, right);
+        engine().shortMessage(packShortMessage(0xB0, 120, 0));
+        engine().render(std::span(left).first(64), std::span(right).first(64));
+        return estimatePitchNear(std::span(left).first(left.size()), rate, 440.0);
+    };
+    const auto steady = secondStretch(false);
+    const auto retuned = secondStretch(true);
+    ASSERT_TRUE(steady && retuned);
+    EXPECT_NEAR(centsBetween(steady->hz, retuned->hz), 20.0, 0.2);
+}
+
+TEST_F(SynthEngineTest, ScaleTuningOfTheDrumPartGoesToChannelNine)
+{
+    engine().systemExclusive(scaleTuning(0, 0x40, {0x40 + 5, 0x40 - 5}));
+    EXPECT_EQ(engine().scaleTuning(9)[0], 5);
+    EXPECT_EQ(engine().scaleTuning(9)[1], -5);
+    EXPECT_EQ(engine().scaleTuning(0), (std::array<int, 12>{}));
+    EXPECT_DOUBLE_EQ(engine().keyPitch(9, 36), 3605.0);
+}
+
+TEST_F(SynthEngineTest, NotesPedalAndSoundOff)
+{
+    // A held key sounds; a velocity-0 note-on ends it like a note-off.
+    engine().shortMessage(packShortMessage(0x90, 60, 100));
+    const double held = level(engine(), 0.2);
+    EXPECT_GT(held, 1e-3);
+    engine().shortMessage(packShortMessage(0x90, 60, 0));
+    level(engine(), 1.5);
+    EXPECT_LT(level(engine(), 0.1), held * 0.05);
+
+    // With the damper down a released key goes on sounding, and All Sound Off silences it.
+    engine().shortMessage(packShortMessage(0xB0, 64, 127));
+    engine().shortMessage(packShortMessage(0x90, 60, 100));
+    level(engine(), 0.2);
+    engine().shortMessage(packShortMessage(0x80, 60, 127));
+    level(engine(), 1.5);
+    EXPECT_GT(level(engine(), 0.1), held * 0.05);
+    engine().shortMessage(packShortMessage(0xB0, 120, 0));
+    level(engine(), 0.01);
+    EXPECT_LT(level(engine(), 0.05), 1e-6);
+    engine().shortMessage(packShortMessage(0xB0, 64, 0));
+}
+
+TEST_F(SynthEngineTest, ProgramChangesAndTheirBankAreFollowed)
+{
+    engine().shortMessage(packShortMessage(0xC0, 19));
+    engine().shortMessage(packShortMessage(0xB1, 0, 8));
+    engine().shortMessage(packShortMessage(0xC1, 4));
+    EXPECT_EQ(engine().presetOn(0), (PresetId{0, 19}));
+    EXPECT_EQ(engine().presetOn(1), (PresetId{8, 4}));
+    engine().systemExclusive(std::vector<std::uint8_t>{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7});
+    EXPECT_EQ(engine().presetOn(0), (PresetId{0, 0}));
+    EXPECT_EQ(engine().presetOn(1), (PresetId{0, 0}));
+}
+
+// The calibrated engine: program 0 in tune to half a cent over the keys the program plays, the
+// correction left off drums and sound effects, and the scale tuning still exact on top.
+TEST(SynthCalibration, CalibratedProgramSoundsInEqualTemperament)
+{
+    const auto font = findGeneralMidiSoundFont();
+    if (!font)
+        GTEST_SKIP() << "no General MIDI SoundFont installed";
+    auto calibrator = ProgramCalibrator::create(*font, 48000.0, CalibrationRange{53, 76});
+    ASSERT_NE(calibrator, nullptr);
+    ImmediateCalibration provider(*calibrator);
+    auto engine = SynthEngine::create(SynthEngineConfig{}, &provider);
+    ASSERT_TRUE(engine && engine->loadSoundFont(*font));
+
+    double worst = 0.0;
+    for (int key = 53; key <= 76; ++key)
+        worst = std::max(worst, std::abs(cents(*engine, 0, key)));
+    EXPECT_LT(worst, 0.5);
+
+    const KeyCents correction = *provider.calibration({0, 0});
+    engine->systemExclusive(scaleTuning(1, 0x49, {0x40 - 30}));
+    EXPECT_DOUBLE_EQ(engine->keyPitch(0, kA4), 6900.0 + correction[kA4] - 30.0);
+    EXPECT_NEAR(cents(*engine, 0, kA4), -30.0, 0.5);
+
+    EXPECT_DOUBLE_EQ(engine->keyPitch(9, 60), 6000.0);
+    engine->shortMessage(packShortMessage(0xC2, 120));
+    EXPECT_DOUBLE_EQ(engine->keyPitch(2, 60), 6000.0);
+}
