@@ -75,6 +75,7 @@ TForm3::TForm3(Application& app) : QWidget(nullptr), m_app(app)
     QLabel* label17 = addLabel(17, QString::fromStdString(m_app.text(TextKey::Form3Label17Caption)),
                                layout.label17.left, layout.label17.top, layout.label17.width, 27);
     label17->setFont(big);
+    fitLabelsToText();
 
     auto button = [this](const char* name, TextKey key, int left, int top, int width) {
         auto* b = new QPushButton(QString::fromStdString(m_app.text(key)), this);
@@ -106,6 +107,13 @@ QLabel* TForm3::addLabel(int number, const QString& text, int left, int top, int
     label->setGeometry(left, top, width, height);
     m_labels[std::size_t(number - 1)] = label;
     return label;
+}
+
+void TForm3::fitLabelsToText()
+{
+    // Labels size themselves to their text from their top-left corner, whatever the font's widths.
+    for (QLabel* label : m_labels)
+        label->adjustSize();
 }
 
 void TForm3::FormCreate()
@@ -143,6 +151,7 @@ std::string TForm3::scoreText() const
 void TForm3::setScore(const std::string& text)
 {
     Label(16)->setText(QString::fromStdString(text));
+    Label(16)->adjustSize();
 }
 
 void TForm3::showAndRaise()

@@ -53,6 +53,7 @@ protected:
 
 private:
     void closeSteps();
+    void fitLabelsToText();
     QLabel* addLabel(int number, const QString& text, int left, int top, int width, int height);
 
     Application& m_app;

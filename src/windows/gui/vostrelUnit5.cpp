@@ -30,7 +30,7 @@ TForm5::TForm5(Application& app) : QWidget(nullptr), m_app(app)
     for (int i = 0; i < 4; ++i) {
         auto* button = new QRadioButton(QString::fromStdString(app.text(difficultyItemKey(i))), RadioGroup1);
         button->setObjectName(QStringLiteral("Item%1").arg(i));
-        button->setGeometry(8, 16 + i * rowHeight, layout.radioGroup.width - 12, rowHeight);
+        button->setGeometry(4, 16 + i * rowHeight, layout.radioGroup.width - 6, rowHeight);
         m_group->addButton(button, i);
         m_items[std::size_t(i)] = button;
     }
