@@ -26,11 +26,6 @@ using namespace velmora::test;
 
 namespace {
 
-QString q(const std::string& s)
-{
-    return QString::fromStdString(s);
-}
-
 // A key event as X11 reports it: the physical key's code (Linux key code + 8) and no useful Qt key.
 void sendPhysicalKey(QWidget* window, QEvent::Type type, quint32 x11KeyCode)
 {

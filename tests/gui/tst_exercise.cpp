@@ -19,15 +19,6 @@
 using namespace velmora;
 using namespace velmora::test;
 
-namespace {
-
-QString q(const std::string& s)
-{
-    return QString::fromStdString(s);
-}
-
-}  // namespace
-
 class ExerciseTest : public QObject {
     Q_OBJECT
 private slots:

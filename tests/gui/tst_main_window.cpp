@@ -22,11 +22,6 @@ using namespace velmora::test;
 
 namespace {
 
-QString q(const std::string& s)
-{
-    return QString::fromStdString(s);
-}
-
 const QColor kRed(255, 0, 0);
 
 }  // namespace

@@ -22,11 +22,6 @@ using Call = midi::RecordingMidiOutput::Call;
 
 namespace {
 
-QString q(const std::string& s)
-{
-    return QString::fromStdString(s);
-}
-
 std::vector<Call> callKinds(const midi::RecordingMidiOutput& midi)
 {
     std::vector<Call> kinds;

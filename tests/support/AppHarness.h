@@ -7,6 +7,7 @@
 #include "platform/Platform.h"
 #include "shell/gui/Application.h"
 
+#include <QString>
 #include <QTemporaryDir>
 #include <Qt>
 
@@ -69,6 +70,10 @@ private:
 };
 
 Bytes tuningMessage(const std::array<int, 12>& cents);
+inline QString q(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
 std::string hex(const Bytes& bytes);
 std::string hex(const std::vector<Bytes>& messages);
 
