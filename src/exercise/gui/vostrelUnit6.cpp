@@ -1,6 +1,7 @@
 #include "exercise/gui/vostrelUnit6.h"
 
 #include "editions/Catalogue.h"
+#include "editions/Layout.h"
 #include "exercise/Report.h"
 #include "shell/gui/Application.h"
 
@@ -13,7 +14,7 @@ TForm6::TForm6(Application& app) : QWidget(nullptr)
     setObjectName("Form6");
     setAttribute(Qt::WA_QuitOnClose, false);
     setWindowTitle(QString::fromStdString(app.text(TextKey::Form6Caption)));
-    resize(294 - 8, 271 - 27);
+    resize(294 - kFrameWidth, 271 - kFrameHeight);
     move(751, 164);
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName("Memo1");
