@@ -10,10 +10,12 @@ namespace velmora::midi::synth {
 
 class SynthEngine;
 
-// How long a key is rendered to measure it: the attack is skipped, the rest averaged.
+// How long a key is rendered to measure it: the attack is skipped and the stretch the ear
+// compares when it listens for beats, 0.2 to 0.8 s into the note, averaged. Looped samples often
+// sound a little off the pitch of their attack, so the window decides which pitch is corrected.
 struct KeyMeasurement {
-    double settleSeconds = 0.10;
-    double measureSeconds = 0.40;
+    double settleSeconds = 0.20;
+    double measureSeconds = 0.60;
     int velocity = 100;  // the velocity the program plays with
 };
 
