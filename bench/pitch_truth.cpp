@@ -28,9 +28,9 @@ namespace {
 
 constexpr int kFirstKey = 53;
 constexpr int kLastKey = 76;
-// Checked with a longer window than the calibration measures with, so that the figure after
+// Checked with a later and longer window than the calibration measures with, so that the figure after
 // calibration is not the calibration's own measurement read back.
-constexpr KeyMeasurement kCheck{0.25, 0.75, 100};
+constexpr KeyMeasurement kCheck{0.12, 0.48, 100};
 
 std::vector<std::uint8_t> scaleTuningMessage(const std::array<int, 12>& cents)
 {

@@ -10,12 +10,13 @@ namespace velmora::midi::synth {
 
 class SynthEngine;
 
-// How long a key is rendered to measure it: the attack is skipped and the stretch the ear
-// compares when it listens for beats, 0.2 to 0.8 s into the note, averaged. Looped samples often
-// sound a little off the pitch of their attack, so the window decides which pitch is corrected.
+// How long a key is rendered to measure it: the onset is skipped and the next 0.4 s averaged.
+// Later on, many looped samples wander by several cents (a loop that is not a whole number of
+// periods), and an organ's speech settles during its first tenth of a second, so the pitch that
+// is corrected is that of the note's body, where it is steadiest and where the ear fixes it.
 struct KeyMeasurement {
-    double settleSeconds = 0.20;
-    double measureSeconds = 0.60;
+    double settleSeconds = 0.10;
+    double measureSeconds = 0.40;
     int velocity = 100;  // the velocity the program plays with
 };
 
