@@ -16,10 +16,13 @@ namespace {
 constexpr double kPlausibleDeviationCents = 100.0;
 constexpr std::uint8_t kAllSoundOff = 120;
 constexpr std::size_t kFlushFrames = 64;
+constexpr double kUnknownDrift = 1e9;
+// A key whose halves differ by more than this has no pitch to correct to a fraction of a cent.
+constexpr double kSteadyCents = 1.5;
 
 }  // namespace
 
-std::optional<double> measureKeyHz(SynthEngine& engine, int channel, int key, const KeyMeasurement& how)
+std::optional<KeyPitch> measureKey(SynthEngine& engine, int channel, int key, const KeyMeasurement& how)
 {
     const double rate = engine.sampleRate();
     const auto settle = static_cast<std::size_t>(how.settleSeconds * rate);
@@ -33,17 +36,30 @@ std::optional<double> measureKeyHz(SynthEngine& engine, int channel, int key, co
     engine.render(std::span(left).first(settle), std::span(right).first(settle));
     engine.render(std::span(left).first(measured), std::span(right).first(measured));
     engine.shortMessage(packShortMessage(0xB0 | status, kAllSoundOff, 0));
+    std::vector<float> mono(measured);
+    for (std::size_t i = 0; i < measured; ++i)
+        mono[i] = 0.5f * (left[i] + right[i]);
     // The silenced voice still plays out the block in which it is stopped; rendering that block
     // here keeps it out of the next key's measurement.
     engine.render(std::span(left).first(kFlushFrames), std::span(right).first(kFlushFrames));
 
-    std::vector<float> mono(measured);
-    for (std::size_t i = 0; i < measured; ++i)
-        mono[i] = 0.5f * (left[i] + right[i]);
-    const auto estimate = estimatePitchNear(mono, rate, equalTemperedHz(key));
-    if (!estimate)
+    const double expected = equalTemperedHz(key);
+    const auto whole = estimatePitchNear(mono, rate, expected);
+    if (!whole)
         return std::nullopt;
-    return estimate->hz;
+    const std::span<const float> all(mono);
+    const auto early = estimatePitchNear(all.first(measured / 2), rate, whole->hz);
+    const auto late = estimatePitchNear(all.last(measured / 2), rate, whole->hz);
+    const double drift = early && late ? std::abs(centsBetween(early->hz, late->hz)) : kUnknownDrift;
+    return KeyPitch{whole->hz, drift};
+}
+
+std::optional<double> measureKeyHz(SynthEngine& engine, int channel, int key, const KeyMeasurement& how)
+{
+    const auto pitch = measureKey(engine, channel, key, how);
+    if (!pitch)
+        return std::nullopt;
+    return pitch->hz;
 }
 
 std::unique_ptr<ProgramCalibrator> ProgramCalibrator::create(const std::filesystem::path& soundFont,
@@ -77,10 +93,10 @@ std::array<std::optional<double>, kKeys> ProgramCalibrator::deviations(PresetId 
 
     std::array<std::optional<double>, kKeys> result{};
     for (int key = std::max(0, m_range.firstKey); key <= std::min(kKeys - 1, m_range.lastKey); ++key) {
-        const auto hz = measureKeyHz(*m_engine, channel, key, m_how);
-        if (!hz)
+        const auto pitch = measureKey(*m_engine, channel, key, m_how);
+        if (!pitch || pitch->driftCents > kSteadyCents)
             continue;
-        double cents = centsBetween(equalTemperedHz(key), *hz);
+        double cents = centsBetween(equalTemperedHz(key), pitch->hz);
         // Whichever partial was followed, its ratio to the nominal pitch is the sample's.
         cents -= 1200.0 * std::round(cents / 1200.0);
         if (std::abs(cents) <= kPlausibleDeviationCents)

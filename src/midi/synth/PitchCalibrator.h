@@ -10,12 +10,25 @@ namespace velmora::midi::synth {
 
 class SynthEngine;
 
-// How long a key is rendered to measure it: the attack is skipped, the rest averaged.
+// How long a key is rendered to measure it: the onset is skipped and the next 0.4 s averaged.
+// Later on, many looped samples wander by several cents (a loop that is not a whole number of
+// periods), and an organ's speech settles during its first tenth of a second, so the pitch that
+// is corrected is that of the note's body, where it is steadiest and where the ear fixes it.
 struct KeyMeasurement {
-    double settleSeconds = 0.06;
-    double measureSeconds = 0.24;
+    double settleSeconds = 0.10;
+    double measureSeconds = 0.40;
     int velocity = 100;  // the velocity the program plays with
 };
+
+struct KeyPitch {
+    double hz = 0.0;
+    // Cents between the two halves of the window: near 0 for a steady tone, large where
+    // vibrato, a pitch envelope or beating layers leave the pitch undefined to a cent.
+    double driftCents = 0.0;
+};
+
+// As measureKeyHz, with the halves of the window measured apart as well.
+std::optional<KeyPitch> measureKey(SynthEngine& engine, int channel, int key, const KeyMeasurement& how = {});
 
 // Plays a key on a channel of an engine rendered offline, measures the fundamental and
 // silences the channel again: the frequency of the partial nearest the key's nominal pitch,
@@ -36,7 +49,8 @@ public:
     ~ProgramCalibrator();
 
     // How far each key of the range sounds from equal temperament at zero detune, in cents;
-    // nullopt outside the range and for keys without a measurable pitch.
+    // nullopt outside the range and for keys without a steady, measurable pitch, which are
+    // better left as the SoundFont has them than corrected by a guess.
     std::array<std::optional<double>, kKeys> deviations(PresetId preset);
     // The correction that brings each measured key to equal temperament; 0 elsewhere.
     KeyCents correction(PresetId preset);

@@ -190,8 +190,14 @@ void SynthEngine::render(std::span<float> left, std::span<float> right)
     int done = 0;
     while (done < frames) {
         int chunk = std::min(kBlockFrames - m_blockOffset, frames - done);
-        if (m_blockOffset == 0)
-            advanceDither();
+        if (m_blockOffset == 0) {
+            // Only when no other thread of ours is inside FluidSynth: then the fine-tune calls
+            // cannot wait for its lock, which a program change may hold while it reads samples.
+            // A skipped block keeps the previous dither value.
+            std::unique_lock lock(m_mutex, std::try_to_lock);
+            if (lock)
+                advanceDither();
+        }
         fluid_synth_write_float(m_synth.get(), chunk, left.data() + done, 0, 1, right.data() + done, 0, 1);
         m_blockOffset = (m_blockOffset + chunk) % kBlockFrames;
         done += chunk;

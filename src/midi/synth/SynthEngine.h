@@ -42,9 +42,10 @@ struct SynthEngineConfig {
 // renderer drains at the start of each block, so the renderer never takes that mutex and never
 // waits for the GUI. What FluidSynth requires is one rendering thread at a time: render() is
 // only for an engine that no driver is attached to. Between blocks the renderer moves each
-// channel's fine tune (the pitch dither below), an API call like any other: it waits for the
-// mutex at most as long as the GUI's shortest calls (a note, a tuning), as FluidSynth's own
-// sequencer does when it plays events from the rendering thread.
+// channel's fine tune (the pitch dither below), an API call like any other; it makes it only
+// when it can take m_mutex without waiting, which every call of ours into FluidSynth holds, so
+// the audio thread never waits for FluidSynth's lock (a program change that reads samples from
+// disk holds it for tens of milliseconds).
 //
 // Pitch dither. FluidSynth turns a voice's pitch into a playback rate through a table of whole
 // cents, dropping the fraction, so a key tuned to 6899.6 cents plays at 6899. Every rendered
