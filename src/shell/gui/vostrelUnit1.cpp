@@ -117,7 +117,7 @@ void TForm1::buildControls()
     Button2 = new QPushButton(qs(m_app.text(TextKey::Form1Button2Caption)), m_client);
     Button2->setObjectName("Button2");
     Button2->setGeometry(80, 120, 65, 25);
-    connect(Button2, &QPushButton::clicked, this, [this] { m_app.form4()->showAndRaise(); });
+    connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
 
     setTabOrder(ComboBox1, Button1);
     setTabOrder(Button1, Button2);
@@ -139,8 +139,8 @@ void TForm1::buildControls()
     N2->setObjectName("N2");
     N3 = N1->addAction(qs(m_app.text(TextKey::Form1N3Caption)));
     N3->setObjectName("N3");
-    connect(N2, &QAction::triggered, this, [this] { m_app.form5()->showAndRaise(); });
-    connect(N3, &QAction::triggered, this, [this] { m_app.form7()->showAndRaise(); });
+    connect(N2, &QAction::triggered, this, &TForm1::N2Click);
+    connect(N3, &QAction::triggered, this, &TForm1::N3Click);
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(100);
@@ -277,9 +277,35 @@ void TForm1::closeEvent(QCloseEvent* event)
 
 bool TForm1::event(QEvent* event)
 {
-    if (event->type() == QEvent::WindowActivate && m_app.form2())
-        m_app.form2()->show();
+    if (event->type() == QEvent::WindowActivate)
+        FormActivate();
     return QMainWindow::event(event);
+}
+
+void TForm1::FormActivate()
+{
+    if (m_app.form2())
+        m_app.form2()->show();
+}
+
+void TForm1::Button2Click()
+{
+    m_app.form4()->showAndRaise();
+}
+
+void TForm1::N2Click()
+{
+    m_app.form5()->showAndRaise();
+}
+
+void TForm1::N3Click()
+{
+    m_app.form7()->showAndRaise();
+}
+
+void TForm1::Label1Click()
+{
+    m_app.platform().sound.play();
 }
 
 bool TForm1::nativeEvent(const QByteArray& eventType, void* message, qintptr* result)
@@ -380,7 +406,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
     } else if (watched == Label1 && event->type() == QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::LeftButton && Label1->rect().contains(mouse->position().toPoint()))
-            m_app.platform().sound.play();
+            Label1Click();
     }
     return QMainWindow::eventFilter(watched, event);
 }

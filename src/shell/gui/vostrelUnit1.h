@@ -54,6 +54,11 @@ public:
     int outerHeight() const;
 
     void Timer1Timer();
+    void FormActivate();
+    void Button2Click();
+    void N2Click();
+    void N3Click();
+    void Label1Click();
     void ComboBox1Change(int listPosition);
     void Button1MouseDown();
     void Button1MouseUp();
