@@ -81,7 +81,7 @@ int main(int argc, char* argv[])
         std::printf("process start to main window shown: %.1f ms of own work (%ld ms of required waits not slept)\n",
                     ms, clock.waited);
         std::printf("resident memory with the window up: %.1f MB\n", residentKilobytes() / 1024.0);
-        QCoreApplication::quit();
+        QCoreApplication::exit(0);
     });
     return qtApp.exec();
 }

@@ -53,6 +53,7 @@ private slots:
     void unwritableSettingsFileIsReportedAndShutdownCompletes();
     void statusBarShowsDateAndTime();
     void activatingMainWindowShowsAdjustmentWindow();
+    void closingMainWindowEndsTheEventLoop();
 };
 
 void StartupTest::withoutSettingsFileOpensFirstDeviceResetsAndSendsFirstExercise()
@@ -366,6 +367,22 @@ void StartupTest::activatingMainWindowShowsAdjustmentWindow()
     QEvent activate(QEvent::WindowActivate);
     QApplication::sendEvent(h.app().form1(), &activate);
     QVERIFY(h.app().form2()->isVisible());
+}
+
+void StartupTest::closingMainWindowEndsTheEventLoop()
+{
+    AppHarness h;
+    QVERIFY(h.start());
+    h.app().form1()->show();
+    h.app().form3()->show();
+    QTimer::singleShot(0, h.app().form1(), [&h] { h.app().form1()->close(); });
+    // A loop that is still running after a while means the close did not end the program.
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(1); });
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(h.midi.openPortCount(), std::size_t(0));
+    // The adjustment window refused to close and the results window was not closed by the user.
+    QVERIFY(h.app().form2()->isVisible());
+    QVERIFY(h.app().form3()->isVisible());
 }
 
 QTEST_MAIN(StartupTest)

@@ -272,7 +272,9 @@ void TForm1::closeEvent(QCloseEvent* event)
 {
     FormClose();
     event->accept();
-    QCoreApplication::quit();
+    // exit() rather than quit(): quit() first asks every window to close, and the adjustment
+    // window refuses, which would keep the program running.
+    QCoreApplication::exit(0);
 }
 
 bool TForm1::event(QEvent* event)
