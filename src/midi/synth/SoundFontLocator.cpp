@@ -11,10 +11,11 @@ namespace velmora::midi::synth {
 namespace {
 
 // Best first. Calibrated, FluidR3_GM brings more programs within a cent of what is asked for than
-// TimGM6mb (105 against 101 of the 112 melodic ones at zero detune, 103 against 98 under an
-// exercise's tuning); with its samples read per preset it starts in 110 ms and 32 MB against
-// TimGM6mb's 55 ms and 18 MB. Then the other large fonts, then whatever the distribution's
-// default General MIDI alternative names.
+// TimGM6mb (105 against 101 of the 112 melodic ones at zero detune, 104 against 98 under an
+// exercise's tuning), and its piano holds its pitch over the note where TimGM6mb's wanders by
+// cents; with its samples read per preset it loads in 115 ms and 32 MB against TimGM6mb's 44 ms
+// and 12 MB. Then the other large fonts, then whatever the distribution's default General MIDI
+// alternative names.
 constexpr std::array<std::string_view, 8> kPreferredNames{
     "FluidR3_GM.sf2",        "FluidR3_GM.sf3",          "TimGM6mb.sf2",   "MuseScore_General.sf3",
     "MuseScore_General.sf2", "GeneralUser_GS.sf2",      "default-GM.sf2", "default-GM.sf3",
