@@ -256,12 +256,12 @@ TEST(SoundFontLocator, PrefersByNameAcrossFoldersAndChecksTheFile)
     EXPECT_EQ(findGeneralMidiSoundFont({first, second}), std::nullopt);
     writeFont(first / "default-GM.sf2");
     EXPECT_EQ(findGeneralMidiSoundFont({first, second}), first / "default-GM.sf2");
-    writeFont(second / "FluidR3_GM.sf2");
-    EXPECT_EQ(findGeneralMidiSoundFont({first, second}), second / "FluidR3_GM.sf2");
-    std::ofstream(first / "TimGM6mb.sf2") << "not a SoundFont";
-    EXPECT_EQ(findGeneralMidiSoundFont({first, second}), second / "FluidR3_GM.sf2");
     writeFont(second / "TimGM6mb.sf2");
     EXPECT_EQ(findGeneralMidiSoundFont({first, second}), second / "TimGM6mb.sf2");
+    std::ofstream(first / "FluidR3_GM.sf2") << "not a SoundFont";
+    EXPECT_EQ(findGeneralMidiSoundFont({first, second}), second / "TimGM6mb.sf2");
+    writeFont(second / "FluidR3_GM.sf2");
+    EXPECT_EQ(findGeneralMidiSoundFont({first, second}), second / "FluidR3_GM.sf2");
     std::filesystem::remove_all(root);
 }
 

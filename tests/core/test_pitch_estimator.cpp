@@ -145,3 +145,22 @@ TEST(PitchEstimator, CentsAndEqualTemperament)
     EXPECT_NEAR(centsBetween(440.0, 880.0), 1200.0, 1e-9);
     EXPECT_NEAR(centsBetween(440.0, 440.0 * std::pow(2.0, -30.0 / 1200.0)), -30.0, 1e-9);
 }
+
+// The partial heard as the note is found also under ranks that are not its harmonics.
+TEST(PitchEstimator, ThePartialNearTheNoteIsFoundUnderOtherRanks)
+{
+    using velmora::midi::synth::estimatePitchNear;
+    const double c4 = equalTemperedHz(60);
+
+    // A quieter rank an octave below: the note, not the rank, is the pitch.
+    auto octave = estimatePitchNear(tone({{c4 / 2, 0.5}, {c4, 1.0}, {2 * c4, 0.3}}, 0.5), kRate, c4);
+    ASSERT_TRUE(octave.has_value());
+    EXPECT_NEAR(centsBetween(c4, octave->hz), 0.0, 0.05);
+
+    // Ranks a fourth below and a major third above repeat only two octaves below the note.
+    auto mixture = estimatePitchNear(tone({{0.75 * c4, 0.9}, {c4, 1.0}, {1.25 * c4, 0.9}}, 0.5), kRate, c4);
+    ASSERT_TRUE(mixture.has_value());
+    EXPECT_NEAR(centsBetween(c4, mixture->hz), 0.0, 0.05);
+
+    EXPECT_FALSE(estimatePitchNear(std::vector<float>(24000, 0.0f), kRate, c4).has_value());
+}

@@ -17,8 +17,6 @@ constexpr double kPlausibleDeviationCents = 100.0;
 constexpr std::uint8_t kAllSoundOff = 120;
 constexpr std::size_t kFlushFrames = 64;
 constexpr double kUnknownDrift = 1e9;
-// A key whose halves differ by more than this has no pitch to correct to a fraction of a cent.
-constexpr double kSteadyCents = 1.5;
 
 }  // namespace
 
@@ -51,7 +49,7 @@ std::optional<KeyPitch> measureKey(SynthEngine& engine, int channel, int key, co
     const auto early = estimatePitchNear(all.first(measured / 2), rate, whole->hz);
     const auto late = estimatePitchNear(all.last(measured / 2), rate, whole->hz);
     const double drift = early && late ? std::abs(centsBetween(early->hz, late->hz)) : kUnknownDrift;
-    return KeyPitch{whole->hz, drift};
+    return KeyPitch{whole->hz, drift, whole->clarity};
 }
 
 std::optional<double> measureKeyHz(SynthEngine& engine, int channel, int key, const KeyMeasurement& how)
@@ -94,7 +92,7 @@ std::array<std::optional<double>, kKeys> ProgramCalibrator::deviations(PresetId 
     std::array<std::optional<double>, kKeys> result{};
     for (int key = std::max(0, m_range.firstKey); key <= std::min(kKeys - 1, m_range.lastKey); ++key) {
         const auto pitch = measureKey(*m_engine, channel, key, m_how);
-        if (!pitch || pitch->driftCents > kSteadyCents)
+        if (!pitch)
             continue;
         double cents = centsBetween(equalTemperedHz(key), pitch->hz);
         // Whichever partial was followed, its ratio to the nominal pitch is the sample's.

@@ -10,13 +10,14 @@ namespace velmora::midi::synth {
 
 class SynthEngine;
 
-// How long a key is rendered to measure it: the onset is skipped and the next 0.4 s averaged.
-// Later on, many looped samples wander by several cents (a loop that is not a whole number of
-// periods), and an organ's speech settles during its first tenth of a second, so the pitch that
-// is corrected is that of the note's body, where it is steadiest and where the ear fixes it.
+// How long a key is rendered to measure it: the onset is skipped and the note's first half
+// second after it averaged, 0.1 to 0.6 s, the stretch of a played note the ear fixes its pitch
+// on. Many sounds have no fixed pitch within it (vibrato, beating layers, a looped sample that is
+// not a whole number of periods and so wanders by a few cents); what is heard and compared is
+// then the average, and that is what is measured and corrected.
 struct KeyMeasurement {
     double settleSeconds = 0.10;
-    double measureSeconds = 0.40;
+    double measureSeconds = 0.50;
     int velocity = 100;  // the velocity the program plays with
 };
 
@@ -25,6 +26,8 @@ struct KeyPitch {
     // Cents between the two halves of the window: near 0 for a steady tone, large where
     // vibrato, a pitch envelope or beating layers leave the pitch undefined to a cent.
     double driftCents = 0.0;
+    // How periodic the tone is, as PitchEstimate::clarity.
+    double clarity = 0.0;
 };
 
 // As measureKeyHz, with the halves of the window measured apart as well.
@@ -48,9 +51,10 @@ public:
                                                      CalibrationRange range = {}, KeyMeasurement how = {});
     ~ProgramCalibrator();
 
-    // How far each key of the range sounds from equal temperament at zero detune, in cents;
-    // nullopt outside the range and for keys without a steady, measurable pitch, which are
-    // better left as the SoundFont has them than corrected by a guess.
+    // How far each key of the range sounds from equal temperament at zero detune, in cents, its
+    // average pitch over the measured window; nullopt outside the range and for keys without a
+    // measurable pitch near the nominal one, which are better left as the SoundFont has them
+    // than corrected by a guess.
     std::array<std::optional<double>, kKeys> deviations(PresetId preset);
     // The correction that brings each measured key to equal temperament; 0 elsewhere.
     KeyCents correction(PresetId preset);

@@ -15,6 +15,8 @@ constexpr double kTwoPi = 2.0 * std::numbers::pi;
 constexpr double kSilenceRms = 1e-6;
 // A normalised-difference peak this high is a periodic tone rather than noise.
 constexpr double kMinClarity = 0.5;
+// A period repeating this clearly is taken without looking further down for a longer one.
+constexpr double kClearPeriod = 0.9;
 // Of the peaks of the normalised difference, the first within this share of the highest is
 // the period: a later peak of the same height is a multiple of it.
 constexpr double kKeyPeakShare = 0.9;
@@ -202,8 +204,14 @@ std::optional<PitchEstimate> estimatePitchNear(std::span<const float> signal, do
     if (std::sqrt(energy / static_cast<double>(signal.size())) < kSilenceRms)
         return std::nullopt;
 
-    const PitchSearch search{expectedHz / 2.5, expectedHz * 1.5};
-    const auto coarse = coarsePeriod(signal, sampleRate, search);
+    // The narrow search first: the wide one costs three times as much and is needed only where
+    // the narrow one finds no clearly repeating period.
+    auto coarse = coarsePeriod(signal, sampleRate, PitchSearch{expectedHz / 2.5, expectedHz * 1.5});
+    if (!coarse || coarse->clarity < kClearPeriod) {
+        const auto wide = coarsePeriod(signal, sampleRate, PitchSearch{expectedHz / 4.5, expectedHz * 1.5});
+        if (wide && (!coarse || wide->clarity > coarse->clarity))
+            coarse = wide;
+    }
     if (!coarse || coarse->clarity < kMinClarity)
         return std::nullopt;
     const double periodHz = sampleRate / coarse->periodSamples;

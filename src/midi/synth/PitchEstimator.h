@@ -31,7 +31,9 @@ std::optional<PitchEstimate> estimateFundamental(std::span<const float> signal, 
 
 // Frequency of the partial nearest `expectedHz`: the one heard as the note's pitch, also when
 // the sound has a quieter rank an octave below (an organ's 16-foot stop) or a weak first partial.
-// The period is searched from a little over an octave below to a fifth above.
+// The period is searched from a little over an octave below to a fifth above, and where nothing
+// repeats clearly there, from a little over two octaves below: ranks that are not harmonics of
+// the note (a drawbar organ's, a chord-like lead) may repeat only that far down.
 std::optional<PitchEstimate> estimatePitchNear(std::span<const float> signal, double sampleRate, double expectedHz);
 
 // Cents from `referenceHz` to `hz`.
