@@ -9,6 +9,7 @@ case "$edition" in
   *) echo "usage: $0 [japanese|english]" >&2; exit 2 ;;
 esac
 ./setup.sh
-cmake -S . -B "build/$edition" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DEdition="$Edition" -DVELMORA_TESTS=OFF
-cmake --build "build/$edition" -j2 --target vostrel
-exec "build/$edition/$edition/vostrel"
+cmake -S . -B "build/run-$edition" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DEdition="$Edition" \
+  -DVELMORA_TESTS=OFF -DVELMORA_SANITIZE=OFF
+cmake --build "build/run-$edition" -j2 --target vostrel
+exec "build/run-$edition/$edition/vostrel"

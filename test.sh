@@ -1,18 +1,17 @@
 #!/usr/bin/env bash
 # Installs what Velmora needs, builds both editions and runs every test, then the same tests
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# under AddressSanitizer and UndefinedBehaviorSanitizer. The build folders are CMakePresets.json's.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./setup.sh
 export QT_QPA_PLATFORM=offscreen
-jobs=2
 
 # The tests cover both editions in one build; the English program is built to prove it builds.
-cmake -S . -B build/japanese -G Ninja -DCMAKE_BUILD_TYPE=Debug -DEdition=Japanese
-cmake --build build/japanese -j"$jobs"
-cmake -S . -B build/english -G Ninja -DCMAKE_BUILD_TYPE=Debug -DEdition=English -DVELMORA_TESTS=OFF
-cmake --build build/english -j"$jobs" --target vostrel
-ctest --test-dir build/japanese --output-on-failure -j"$jobs"
+cmake --preset japanese
+cmake --build --preset japanese
+cmake --preset english
+cmake --build --preset english
+ctest --preset japanese
 
 # Each program must come up and keep running; it is stopped after a few seconds.
 for edition in japanese english; do
@@ -24,9 +23,9 @@ for edition in japanese english; do
   fi
 done
 
-cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON
-cmake --build build/sanitize -j"$jobs"
+cmake --preset sanitize
+cmake --build --preset sanitize
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-ctest --test-dir build/sanitize --output-on-failure -j"$jobs"
+ctest --preset sanitize
