@@ -50,10 +50,7 @@ constexpr std::array<KeyPlace, 24> kKeyPlaces{{
     {70, 232}, {73, 280}, {75, 304},
 }};
 
-constexpr int kDefaultHeight = 246;
-constexpr int kDefaultWidth = 345;
-constexpr int kDefaultTop = 159;
-constexpr int kDefaultLeft = 193;
+const StoredSettings kDefaults{};
 
 QString qs(const std::string& text)
 {
@@ -70,8 +67,8 @@ TForm1::TForm1(Application& app) : m_app(app)
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setAttribute(Qt::WA_QuitOnClose, false);
     buildControls();
-    resize(kDefaultWidth - kFrameWidth, kDefaultHeight - kFrameHeight);
-    move(kDefaultLeft, kDefaultTop);
+    resize(kDefaults.width - kFrameWidth, kDefaults.height - kFrameHeight);
+    move(kDefaults.left, kDefaults.top);
     m_keyPreview = new KeyPreview(this, [this](QWidget* target, QKeyEvent* event) { return previewKey(target, event); });
 }
 
@@ -176,21 +173,16 @@ bool TForm1::FormCreate()
 
     m_app.settings() = SettingsFile::load(platform.settingsPath);
     SettingsFile& settings = m_app.settings();
-    const int height = settings.readInteger("window", "height", kDefaultHeight);
-    const int width = settings.readInteger("window", "width", kDefaultWidth);
-    const int top = settings.readInteger("window", "top", kDefaultTop);
-    const int left = settings.readInteger("window", "left", kDefaultLeft);
-    applyStoredGeometry(height, width, top, left);
-    const int storedPosition = settings.readInteger("Dev", "Dev_num", 0);
-    port.setDeviceId(storedPosition);
-    const std::string storedName = settings.readString("dev", "gakki", "none");
-    m_app.setMapSetting(settings.readInteger("dev", "map", 4));
+    const StoredSettings stored = readStoredSettings(settings);
+    applyStoredGeometry(stored.height, stored.width, stored.top, stored.left);
+    port.setDeviceId(stored.deviceNumber);
+    m_app.setMapSetting(stored.map);
 
     ComboBox1->clear();
     if (!m_app.noMidiDevice()) {
         for (const std::string& name : port.fillDeviceList())
             ComboBox1->addItem(qs(name));
-        chooseDevice(storedPosition, storedName);
+        chooseDevice(stored.deviceNumber, stored.deviceName);
         const std::uint32_t result = port.openMidiPort();
         if (result != midi::mmresult::NoError)
             platform.boxes.showMessage(m_app.text(openResultMessage(result)));
@@ -228,7 +220,7 @@ void TForm1::applyStoredGeometry(int height, int width, int top, int left)
         screens.push_back({r.x(), r.y(), r.width(), r.height()});
     }
     const ScreenRect wanted = reachableGeometry({left, top, width, height}, screens,
-                                                {kDefaultLeft, kDefaultTop, kDefaultWidth, kDefaultHeight},
+                                                {kDefaults.left, kDefaults.top, kDefaults.width, kDefaults.height},
                                                 kFrameWidth + 120, kFrameHeight + 80);
     resize(std::max(1, wanted.width - kFrameWidth), std::max(1, wanted.height - kFrameHeight));
     move(wanted.left, wanted.top);
@@ -253,13 +245,8 @@ void TForm1::FormClose()
         port.closePort();
     }
     SettingsFile& settings = m_app.settings();
-    settings.writeInteger("window", "Height", outerHeight());
-    settings.writeInteger("window", "Width", outerWidth());
-    settings.writeInteger("window", "Top", outerTop());
-    settings.writeInteger("window", "Left", outerLeft());
-    settings.writeInteger("dev", "dev_num", port.deviceId());
-    settings.writeString("dev", "gakki", ComboBox1->currentText().toStdString());
-    settings.writeInteger("dev", "map", m_app.mapSetting());
+    writeStoredSettings(settings, {outerHeight(), outerWidth(), outerTop(), outerLeft(), port.deviceId(),
+                                   ComboBox1->currentText().toStdString(), m_app.mapSetting()});
     if (!settings.save(platform.settingsPath)) {
         // The window position and device would otherwise be lost without a word.
         platform.boxes.showMessage(m_app.text(TextKey::MsgSettingsNotSaved) + "\n"
