@@ -7,11 +7,12 @@ packages=(
   qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins libqt6svg6
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   librtmidi-dev
-  libfluidsynth-dev timgm6mb-soundfont fluid-soundfont-gm
+  libfluidsynth-dev libpulse-dev timgm6mb-soundfont fluid-soundfont-gm
   libjpeg62-turbo-dev
   googletest libgtest-dev libgmock-dev
   fonts-noto-cjk fonts-dejavu-core fonts-freefont-ttf desktop-file-utils
   xvfb xauth imagemagick
+  pulseaudio pulseaudio-utils
 )
 
 missing=()

@@ -2,6 +2,7 @@
 
 #include "midi/synth/AudioOutput.h"
 #include "midi/synth/BuiltinSynthOutput.h"
+#include "midi/synth/PulseAudioOutput.h"
 #include "midi/synth/SoundFontLocator.h"
 
 namespace velmora::midi {
@@ -12,7 +13,7 @@ namespace {
 class DesktopBuiltinSynth final : public MidiOutput {
 public:
     DesktopBuiltinSynth()
-        : m_device(options(), synth::makeFluidAudioBackend(synth::AudioConfig{}, m_log))
+        : m_device(options(), synth::makeDesktopAudioBackend(m_log))
     {
     }
 

@@ -32,13 +32,19 @@ private:
 
 class FluidAudioBackend final : public AudioBackend {
 public:
-    FluidAudioBackend(AudioConfig config, FluidLog& log) : m_config(config), m_log(log) {}
+    FluidAudioBackend(AudioConfig config, FluidLog& log, std::vector<std::string> leftOut)
+        : m_config(config), m_log(log), m_leftOut(std::move(leftOut))
+    {
+    }
 
     std::optional<Started> start(const EngineFactory& makeEngine) override
     {
-        for (const std::string& driver : audioDriverOrder(offeredAudioDrivers()))
+        for (const std::string& driver : audioDriverOrder(offeredAudioDrivers())) {
+            if (std::find(m_leftOut.begin(), m_leftOut.end(), driver) != m_leftOut.end())
+                continue;
             if (auto started = tryDriver(driver, makeEngine))
                 return started;
+        }
         return std::nullopt;
     }
 
@@ -82,6 +88,7 @@ private:
 
     AudioConfig m_config;
     FluidLog& m_log;
+    std::vector<std::string> m_leftOut;
 };
 
 void collectOption(void* data, const char*, const char* option)
@@ -152,9 +159,9 @@ void FluidLog::onMessage(int level, const char* message, void* data)
         fluid_default_log_function(level, message, nullptr);
 }
 
-std::unique_ptr<AudioBackend> makeFluidAudioBackend(AudioConfig config, FluidLog& log)
+std::unique_ptr<AudioBackend> makeFluidAudioBackend(AudioConfig config, FluidLog& log, std::vector<std::string> leftOut)
 {
-    return std::make_unique<FluidAudioBackend>(config, log);
+    return std::make_unique<FluidAudioBackend>(config, log, std::move(leftOut));
 }
 
 }  // namespace velmora::midi::synth

@@ -93,7 +93,8 @@ public:
     virtual std::optional<Started> start(const EngineFactory& makeEngine) = 0;
 };
 
-// FluidSynth's own audio drivers, tried in audioDriverOrder.
-std::unique_ptr<AudioBackend> makeFluidAudioBackend(AudioConfig config, FluidLog& log);
+// FluidSynth's own audio drivers, tried in audioDriverOrder, less the ones left out.
+std::unique_ptr<AudioBackend> makeFluidAudioBackend(AudioConfig config, FluidLog& log,
+                                                    std::vector<std::string> leftOut = {});
 
 }  // namespace velmora::midi::synth

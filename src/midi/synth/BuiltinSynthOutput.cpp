@@ -97,6 +97,10 @@ std::uint32_t BuiltinSynthOutput::close(Handle handle)
     m_stream.reset();
     m_engine.reset();
     m_handle = kNoHandle;
+    // Nothing plays the corrections any more; whatever was not measured yet is measured when a
+    // program asks for it again, so a closing program does not wait for a calibration.
+    if (m_calibration)
+        m_calibration->cancel();
     return mmresult::NoError;
 }
 

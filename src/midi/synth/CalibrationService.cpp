@@ -12,6 +12,7 @@ CalibrationService::~CalibrationService()
     {
         std::lock_guard lock(m_mutex);
         m_stop = true;
+        m_abandon.store(true);
     }
     m_wake.notify_all();
     if (m_worker.joinable())
@@ -44,6 +45,15 @@ void CalibrationService::waitUntilIdle()
     m_idle.wait(lock, [this] { return m_pending.empty() || m_stop; });
 }
 
+void CalibrationService::cancel()
+{
+    std::lock_guard lock(m_mutex);
+    m_queue.clear();
+    m_pending.clear();
+    m_abandon.store(true);
+    m_idle.notify_all();
+}
+
 void CalibrationService::run()
 {
     // Loaded here, off the thread that asked, so that the SoundFont's second copy costs the
@@ -58,12 +68,17 @@ void CalibrationService::run()
                 break;
             preset = m_queue.front();
             m_queue.pop_front();
+            m_abandon.store(false);
         }
         // Without a calibrator every preset keeps its samples' own tuning.
-        auto correction = std::make_shared<const KeyCents>(calibrator ? calibrator->correction(preset) : KeyCents{});
+        auto correction = std::make_shared<const KeyCents>(calibrator ? calibrator->correction(preset, &m_abandon)
+                                                                      : KeyCents{});
         ReadyListener listener;
         {
             std::lock_guard lock(m_mutex);
+            // Cancelled while measuring: the half-measured correction is thrown away.
+            if (m_abandon.load() || !m_pending.contains(preset))
+                continue;
             m_cache[preset] = std::move(correction);
             listener = m_listener;
         }

@@ -3,6 +3,7 @@
 #include "midi/synth/PitchCalibrator.h"
 #include "midi/synth/SynthEngine.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
@@ -32,6 +33,9 @@ public:
     std::shared_ptr<const KeyCents> calibration(PresetId preset) override;
     // Blocks until every preset asked for so far is measured.
     void waitUntilIdle();
+    // Drops the presets waiting and stops the one being measured within a key; none of them is
+    // kept, so each is measured again when next asked for. Does not wait.
+    void cancel();
 
 private:
     void run();
@@ -48,6 +52,8 @@ private:
     std::set<PresetId> m_pending;
     ReadyListener m_listener;
     bool m_stop = false;
+    // Set by cancel() and the destructor, read by the measurement between keys.
+    std::atomic<bool> m_abandon{false};
     // Started by the first request; owns the private synthesizer it measures on.
     std::thread m_worker;
 };

@@ -83,7 +83,7 @@ ProgramCalibrator::ProgramCalibrator(std::unique_ptr<SynthEngine> engine, Calibr
 
 ProgramCalibrator::~ProgramCalibrator() = default;
 
-std::array<std::optional<double>, kKeys> ProgramCalibrator::deviations(PresetId preset)
+std::array<std::optional<double>, kKeys> ProgramCalibrator::deviations(PresetId preset, const std::atomic<bool>* stop)
 {
     constexpr int channel = 0;
     m_engine->shortMessage(packShortMessage(0xB0, 0, static_cast<std::uint8_t>(preset.bank)));
@@ -91,6 +91,8 @@ std::array<std::optional<double>, kKeys> ProgramCalibrator::deviations(PresetId 
 
     std::array<std::optional<double>, kKeys> result{};
     for (int key = std::max(0, m_range.firstKey); key <= std::min(kKeys - 1, m_range.lastKey); ++key) {
+        if (stop && stop->load())
+            break;
         const auto pitch = measureKey(*m_engine, channel, key, m_how);
         if (!pitch)
             continue;
@@ -103,10 +105,10 @@ std::array<std::optional<double>, kKeys> ProgramCalibrator::deviations(PresetId 
     return result;
 }
 
-KeyCents ProgramCalibrator::correction(PresetId preset)
+KeyCents ProgramCalibrator::correction(PresetId preset, const std::atomic<bool>* stop)
 {
     KeyCents result{};
-    const auto measured = deviations(preset);
+    const auto measured = deviations(preset, stop);
     for (int key = 0; key < kKeys; ++key)
         if (measured[static_cast<std::size_t>(key)])
             result[static_cast<std::size_t>(key)] = -*measured[static_cast<std::size_t>(key)];

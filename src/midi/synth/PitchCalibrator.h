@@ -2,6 +2,7 @@
 
 #include "midi/synth/KeyTuning.h"
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -54,10 +55,10 @@ public:
     // How far each key of the range sounds from equal temperament at zero detune, in cents, its
     // average pitch over the measured window; nullopt outside the range and for keys without a
     // measurable pitch near the nominal one, which are better left as the SoundFont has them
-    // than corrected by a guess.
-    std::array<std::optional<double>, kKeys> deviations(PresetId preset);
+    // than corrected by a guess. Once `stop` is set the keys not yet measured are left out.
+    std::array<std::optional<double>, kKeys> deviations(PresetId preset, const std::atomic<bool>* stop = nullptr);
     // The correction that brings each measured key to equal temperament; 0 elsewhere.
-    KeyCents correction(PresetId preset);
+    KeyCents correction(PresetId preset, const std::atomic<bool>* stop = nullptr);
 
 private:
     ProgramCalibrator(std::unique_ptr<SynthEngine> engine, CalibrationRange range, KeyMeasurement how);

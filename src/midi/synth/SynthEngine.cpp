@@ -185,7 +185,16 @@ void SynthEngine::advanceDither()
 
 void SynthEngine::render(std::span<float> left, std::span<float> right)
 {
-    const auto frames = static_cast<int>(std::min(left.size(), right.size()));
+    renderFrames(static_cast<int>(std::min(left.size(), right.size())), left.data(), right.data(), 1);
+}
+
+void SynthEngine::renderInterleaved(std::span<float> stereo)
+{
+    renderFrames(static_cast<int>(stereo.size() / 2), stereo.data(), stereo.data() + 1, 2);
+}
+
+void SynthEngine::renderFrames(int frames, float* left, float* right, int increment)
+{
     // Blocks are kept aligned with FluidSynth's own so that each carries one dither value.
     int done = 0;
     while (done < frames) {
@@ -198,7 +207,8 @@ void SynthEngine::render(std::span<float> left, std::span<float> right)
             if (lock)
                 advanceDither();
         }
-        fluid_synth_write_float(m_synth.get(), chunk, left.data() + done, 0, 1, right.data() + done, 0, 1);
+        const std::size_t at = static_cast<std::size_t>(done) * static_cast<std::size_t>(increment);
+        fluid_synth_write_float(m_synth.get(), chunk, left + at, 0, increment, right + at, 0, increment);
         m_blockOffset = (m_blockOffset + chunk) % kBlockFrames;
         done += chunk;
     }

@@ -83,6 +83,8 @@ public:
     // Renders the next frames. The audio driver's callback renders through here too; offline use
     // (tests, calibration) only while no driver is attached.
     void render(std::span<float> left, std::span<float> right);
+    // The same, into frames of two interleaved samples, left first.
+    void renderInterleaved(std::span<float> stereo);
     // The audio driver's callback (new_fluid_audio_driver2), `data` being the engine.
     static int renderCallback(void* data, int frames, int effectCount, float* effects[], int outCount, float* out[]);
 
@@ -114,6 +116,7 @@ private:
     void controlChangeLocked(int channel, int controller, int value);
     void programChangeLocked(int channel, int program);
     void advanceDither();
+    void renderFrames(int frames, float* left, float* right, int increment);
 
     // Destroyed in reverse: synth before settings.
     FluidSettingsPtr m_settings;

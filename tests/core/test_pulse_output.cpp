@@ -1,0 +1,189 @@
+// The built-in synthesizer through a real PulseAudio server of the test's own, with a null sink
+// whose monitor is what a listener would hear.
+#include "midi/BuiltinSynth.h"
+#include "midi/synth/BuiltinSynthOutput.h"
+#include "midi/synth/PitchEstimator.h"
+#include "midi/synth/PulseAudioOutput.h"
+#include "midi/synth/SoundFontLocator.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <pulse/simple.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+using namespace velmora::midi;
+using namespace velmora::midi::synth;
+
+namespace {
+
+constexpr unsigned kRate = 48000;
+
+// pulseaudio with one null sink, on a socket of its own; killed, not asked to leave.
+class PrivateServer {
+public:
+    explicit PrivateServer(const QString& dir) : m_dir(dir) {}
+    ~PrivateServer() { kill(); }
+
+    QString address() const { return "unix:" + m_dir + "/native"; }
+
+    bool start()
+    {
+        const QString program = QStandardPaths::findExecutable("pulseaudio");
+        if (program.isEmpty())
+            return false;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", m_dir);
+        env.insert("HOME", m_dir);
+        m_process.setProcessEnvironment(env);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(program, {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                                  "--disallow-exit", "--log-level=error", "-L",
+                                  QString("module-null-sink sink_name=heard rate=%1").arg(kRate), "-L",
+                                  "module-native-protocol-unix auth-anonymous=1 socket=" + m_dir + "/native"});
+        if (!m_process.waitForStarted())
+            return false;
+        for (int i = 0; i < 100; ++i) {
+            if (std::filesystem::exists((m_dir + "/native").toStdString()))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+    void kill()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.kill();
+        m_process.waitForFinished();
+        std::filesystem::remove((m_dir + "/native").toStdString());
+    }
+
+private:
+    QString m_dir;
+    QProcess m_process;
+};
+
+// Records the null sink's monitor for a while, mono.
+std::vector<float> listen(const QString& server, double seconds)
+{
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, 1};
+    int error = 0;
+    const std::string address = server.toStdString();
+    pa_simple* rec = pa_simple_new(address.c_str(), "velmora-test", PA_STREAM_RECORD, "heard.monitor", "listener",
+                                   &spec, nullptr, nullptr, &error);
+    if (!rec)
+        return {};
+    std::vector<float> samples(static_cast<std::size_t>(seconds * kRate));
+    const int read = pa_simple_read(rec, samples.data(), samples.size() * sizeof(float), &error);
+    pa_simple_free(rec);
+    return read < 0 ? std::vector<float>{} : samples;
+}
+
+std::vector<std::uint8_t> tuneA(int cents)
+{
+    const auto data = static_cast<std::uint8_t>(0x40 + cents);
+    const unsigned sum = 0x40 + 0x11 + 0x49 + data;
+    return {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x11, 0x49, data, static_cast<std::uint8_t>((128 - sum % 128) % 128), 0xF7};
+}
+
+class PulseOutputTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!findGeneralMidiSoundFont())
+            GTEST_SKIP() << "no General MIDI SoundFont installed";
+        ASSERT_TRUE(m_dir.isValid());
+        m_server = std::make_unique<PrivateServer>(m_dir.path());
+        if (!m_server->start())
+            GTEST_SKIP() << "no pulseaudio server can be started here";
+        setenv("PULSE_SERVER", m_server->address().toUtf8().constData(), 1);
+    }
+    void TearDown() override { unsetenv("PULSE_SERVER"); }
+
+    std::unique_ptr<BuiltinSynthOutput> makeOutput()
+    {
+        BuiltinSynthOptions options;
+        options.soundFontFolders = standardSoundFontFolders();
+        options.calibrate = false;
+        return std::make_unique<BuiltinSynthOutput>(std::move(options), makePulseAudioBackend(PulseLatency{}, m_stats));
+    }
+
+    // The pitch of a note as it arrives at the server, its first 0.15 s left out.
+    std::optional<double> heardHz(BuiltinSynthOutput& out, Handle handle, int channel)
+    {
+        const auto status = static_cast<std::uint8_t>(channel);
+        out.shortMessage(handle, packShortMessage(0x90 | status, 69, 100));
+        const auto heard = listen(m_server->address(), 0.75);
+        out.shortMessage(handle, packShortMessage(0x80 | status, 69, 0));
+        if (heard.size() < kRate / 2)
+            return std::nullopt;
+        const auto steady = std::span(heard).subspan(kRate * 15 / 100);
+        const auto estimate = estimatePitchNear(steady, kRate, 440.0);
+        return estimate ? std::optional(estimate->hz) : std::nullopt;
+    }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<PrivateServer> m_server;
+    std::shared_ptr<PulseStreamStats> m_stats = std::make_shared<PulseStreamStats>();
+};
+
+}  // namespace
+
+TEST_F(PulseOutputTest, TheServerHearsTheTuningThatWasSent)
+{
+    auto out = makeOutput();
+    Handle handle = kNoHandle;
+    ASSERT_EQ(out->open(0, handle), mmresult::NoError);
+    ASSERT_EQ(out->audioFormat()->driver, "pulseaudio");
+    EXPECT_EQ(out->audioFormat()->sampleRate, kRate);
+
+    const auto message = tuneA(-30);
+    MidiHeader header{message.data(), static_cast<std::uint32_t>(message.size())};
+    ASSERT_EQ(out->prepareHeader(handle, header, kMidiHeaderSize), mmresult::NoError);
+    ASSERT_EQ(out->longMessage(handle, header, kMidiHeaderSize), mmresult::NoError);
+
+    const auto reference = heardHz(*out, handle, 1);
+    const auto detuned = heardHz(*out, handle, 0);
+    ASSERT_TRUE(reference && detuned) << "nothing was heard at the server";
+    EXPECT_NEAR(centsBetween(*reference, *detuned), -30.0, 0.5);
+    EXPECT_EQ(out->close(handle), mmresult::NoError);
+}
+
+TEST_F(PulseOutputTest, SurvivesTheServerGoingAwayAndReopensWhenItIsBack)
+{
+    auto out = makeOutput();
+    Handle handle = kNoHandle;
+    ASSERT_EQ(out->open(0, handle), mmresult::NoError);
+    out->shortMessage(handle, packShortMessage(0x90, 60, 100));
+    m_server->kill();
+
+    // The program goes on sending as it would; nothing waits for the server that is gone.
+    for (int i = 0; i < 500; ++i) {
+        const auto key = static_cast<std::uint8_t>(40 + i % 40);
+        EXPECT_EQ(out->shortMessage(handle, packShortMessage(0x90, key, 100)), mmresult::NoError);
+        EXPECT_EQ(out->shortMessage(handle, packShortMessage(0x80, key, 0)), mmresult::NoError);
+    }
+    EXPECT_EQ(out->shortMessage(handle, packShortMessage(0xC0, 19)), mmresult::NoError);
+    EXPECT_TRUE(m_stats->lost.load());
+    EXPECT_EQ(out->close(handle), mmresult::NoError);
+
+    Handle none = 5;
+    EXPECT_EQ(out->open(0, none), mmresult::NoDriver);
+    EXPECT_EQ(none, kNoHandle);
+
+    ASSERT_TRUE(m_server->start());
+    Handle again = kNoHandle;
+    ASSERT_EQ(out->open(0, again), mmresult::NoError);
+    EXPECT_FALSE(m_stats->lost.load());
+    EXPECT_TRUE(heardHz(*out, again, 1).has_value()) << "the reopened device plays nothing";
+    EXPECT_EQ(out->close(again), mmresult::NoError);
+}
