@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 using namespace velmora::midi::synth;
@@ -258,4 +260,33 @@ TEST(SynthCalibration, AKeyThatWandersIsCorrectedToItsAveragePitch)
     engine->shortMessage(packShortMessage(0xC0, static_cast<std::uint8_t>(program)));
     EXPECT_NE(engine->keyPitch(0, key), 100.0 * key) << "program " << program << " key " << key;
     EXPECT_NEAR(cents(*engine, 0, key), 0.0, 0.5) << "program " << program << " key " << key;
+}
+
+// A calibration cancelled half-way (the port closed while it ran) keeps nothing: the program is
+// measured whole when it is asked for again, not left with its upper keys uncorrected.
+TEST(SynthCalibration, ACancelledCalibrationIsMeasuredAgainInFull)
+{
+    const auto font = findGeneralMidiSoundFont();
+    if (!font)
+        GTEST_SKIP() << "no General MIDI SoundFont installed";
+    const CalibrationRange range{48, 84};
+    const PresetId organ{0, 19};
+    CalibrationService service(*font, 48000.0, range);
+    // The worker is up once a first program is measured; the organ is then cut off mid-way.
+    service.calibration({0, 0});
+    service.waitUntilIdle();
+    EXPECT_EQ(service.calibration(organ), nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    service.cancel();
+    service.waitUntilIdle();
+    EXPECT_EQ(service.calibration(organ), nullptr);
+    service.waitUntilIdle();
+    const auto measured = service.calibration(organ);
+    ASSERT_NE(measured, nullptr);
+
+    auto calibrator = ProgramCalibrator::create(*font, 48000.0, range);
+    ASSERT_NE(calibrator, nullptr);
+    const KeyCents whole = calibrator->correction(organ);
+    for (int key = range.firstKey; key <= range.lastKey; ++key)
+        EXPECT_NEAR((*measured)[static_cast<std::size_t>(key)], whole[static_cast<std::size_t>(key)], 0.05) << key;
 }
