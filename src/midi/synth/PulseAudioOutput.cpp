@@ -334,8 +334,13 @@ public:
         if (!stream->connect())
             return std::nullopt;
         auto engine = makeEngine(stream->sampleRate());
-        if (!engine || !stream->play(*engine))
+        if (!engine)
             return std::nullopt;
+        if (!stream->play(*engine)) {
+            // The stream may have started rendering: it goes before the engine it renders.
+            stream.reset();
+            return std::nullopt;
+        }
         Started started;
         started.engine = std::move(engine);
         started.stream = std::move(stream);
