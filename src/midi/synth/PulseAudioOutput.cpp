@@ -131,9 +131,8 @@ public:
             m_stats->targetMilliseconds.store(target);
         }
         const pa_buffer_attr attr = bufferFor(target);
-        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE
-                                                          | PA_STREAM_INTERPOLATE_TIMING);
-        if (pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
+        // The latency asked for is the whole way to the output, the server's own buffer included.
+        if (pa_stream_connect_playback(m_stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0)
             return false;
         if (!waitFor([this] {
                 const pa_stream_state_t s = pa_stream_get_state(m_stream);
