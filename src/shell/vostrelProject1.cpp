@@ -5,7 +5,8 @@
 #include "platform/Platform.h"
 #include "platform/Services.h"
 #include "platform/qt/QtPlatform.h"
-#include "shell/SettingsFile.h"
+#include "platform/qt/QtSettingsFolders.h"
+#include "shell/SettingsLocation.h"
 #include "shell/gui/Application.h"
 #include "shell/gui/ProgramFont.h"
 #include "shell/gui/vostrelUnit1.h"
@@ -41,8 +42,10 @@ int main(int argc, char* argv[])
     velmora::QtWebShell web;
     velmora::QtSoundClip sound(QStringLiteral("qrc:/clip100.wav"));
     velmora::NullAdvertisingHook advertising;
+    velmora::QtSettingsFolders folders;
     velmora::Platform platform{*midiOutput, clock, random, boxes, clipboard, web, sound, advertising,
-                               velmora::settingsPathFor(executable), velmora::systemDateTimeFormats()};
+                               velmora::chooseSettingsPath(executable, kEdition, folders),
+                               velmora::systemDateTimeFormats()};
 
     velmora::Application app(kEdition, platform);
     if (!app.createWindows())
