@@ -32,6 +32,8 @@ int main(int argc, char* argv[])
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setFont(velmora::programFont());
     QApplication::setWindowIcon(QIcon(QString::fromLatin1(kMainIcon)));
+    // Lets the desktop match the windows with the edition's launcher entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VELMORA_APP_ID));
 
     const std::string executable = QCoreApplication::applicationFilePath().toStdString();
     auto midiOutput = velmora::midi::createSystemMidiOutput();
