@@ -12,6 +12,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   fonts-noto-cjk fonts-dejavu-core fonts-freefont-ttf desktop-file-utils
   xvfb xauth imagemagick
+  dpkg-dev appstream python3 libx11-6
 )
 
 missing=()
