@@ -13,6 +13,7 @@ packages=(
   fonts-noto-cjk fonts-dejavu-core fonts-freefont-ttf desktop-file-utils
   xvfb xauth imagemagick
   pulseaudio pulseaudio-utils
+  dpkg-dev appstream python3 libx11-6
 )
 
 missing=()

@@ -23,6 +23,14 @@ for edition in japanese english; do
   fi
 done
 
+# The Debian packages made from these builds: both editions installed side by side and run by a
+# user who cannot write the programs' folders (./package.sh makes the Release ones).
+for edition in japanese english; do
+  rm -f "build/$edition"/*.deb
+  (cd "build/$edition" && cpack -G DEB >/dev/null)
+done
+tests/package/check_packages.sh build/japanese/velmora_*.deb build/english/velmora-english_*.deb
+
 cmake --preset sanitize
 cmake --build --preset sanitize
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"

@@ -2,10 +2,13 @@
 // Windows icon file beside it:
 //   japanese: 16 colours, the product name on two lines ("Vel" blue over "mora" red) on yellow;
 //   english: 256 colours, a black grand piano with its lid open on a yellow-to-orange ground.
+// The same drawings in full colour at the sizes a desktop launcher asks for go to
+// launcher/<edition>/icon-<size>.png.
 //
 // Usage: make_icons [resources-folder]
 
 #include <QColor>
+#include <QDir>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -90,22 +93,35 @@ QImage toPalette(const QImage& image, const QList<QRgb>& palette)
     return indexed;
 }
 
-QImage japaneseIcon()
+// The designs are drawn in a 32 x 32 box onto a painter set up for `pixels` square.
+using Design = void (*)(QPainter&, int pixels);
+
+void paintJapanese(QPainter& p, int pixels)
 {
-    // Drawn large and scaled down, so the letters keep their serifs as grey-free edge blends.
-    constexpr int kScale = 8;
-    QImage big(kSize * kScale, kSize * kScale, QImage::Format_RGB32);
-    big.fill(kYellow);
-    QPainter p(&big);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.scale(kScale, kScale);
+    p.fillRect(QRect(0, 0, pixels, pixels), kYellow);
+    p.scale(pixels / double(kSize), pixels / double(kSize));
     p.setPen(Qt::NoPen);
     p.setBrush(kBlue);
     p.drawPath(fittedText(QStringLiteral("Vel"), QRectF(3.0, 1.5, 26.0, 13.0)));
     p.setBrush(kRed);
     p.drawPath(fittedText(QStringLiteral("mora"), QRectF(1.0, 17.5, 30.0, 12.5)));
+}
+
+// Drawn eight times larger and scaled down, so edges become blends of the design's colours.
+QImage render(Design design, int size)
+{
+    constexpr int kScale = 8;
+    QImage big(size * kScale, size * kScale, QImage::Format_RGB32);
+    QPainter p(&big);
+    p.setRenderHint(QPainter::Antialiasing);
+    design(p, big.width());
     p.end();
-    const QImage small = big.scaled(kSize, kSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return big.scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+QImage japaneseIcon()
+{
+    const QImage small = render(paintJapanese, kSize);
 
     // Sixteen colours: the three of the design, the blends between each ink and the ground,
     // and a darker shade of each ink for the cores of the strokes.
@@ -165,17 +181,13 @@ QPainterPath grandPiano()
     return piano;
 }
 
-QImage englishIcon()
+void paintEnglish(QPainter& p, int pixels)
 {
-    constexpr int kScale = 8;
-    QImage big(kSize * kScale, kSize * kScale, QImage::Format_RGB32);
-    QPainter p(&big);
-    p.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient ground(0, 0, 0, big.height());
+    QLinearGradient ground(0, 0, 0, pixels);
     ground.setColorAt(0.0, QColor(255, 240, 40));
     ground.setColorAt(1.0, QColor(255, 130, 0));
-    p.fillRect(big.rect(), ground);
-    p.scale(kScale, kScale);
+    p.fillRect(QRect(0, 0, pixels, pixels), ground);
+    p.scale(pixels / double(kSize), pixels / double(kSize));
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::black);
     p.drawPath(grandPiano());
@@ -184,8 +196,11 @@ QImage englishIcon()
     p.drawRect(QRectF(1.3, 17.6, 3.6, 1.2));
     p.setPen(QPen(QColor(120, 120, 120), 0.6));
     p.drawLine(QPointF(10.5, 5.5), QPointF(20.0, 10.6));
-    p.end();
-    const QImage small = big.scaled(kSize, kSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+QImage englishIcon()
+{
+    const QImage small = render(paintEnglish, kSize);
 
     // At most 256 colours: exact when the drawing has no more, otherwise the most used ones.
     std::map<QRgb, int> counts;
@@ -298,6 +313,24 @@ bool writeIcon(const QImage& indexed, int bitsPerPixel, const std::string& stem)
     return true;
 }
 
+// The hicolor theme's usual application sizes, in full colour: a launcher scales between them.
+bool writeLauncherIcons(Design design, const std::string& folder)
+{
+    if (!QDir().mkpath(QString::fromStdString(folder))) {
+        std::fprintf(stderr, "cannot make %s\n", folder.c_str());
+        return false;
+    }
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const std::string png = folder + "/icon-" + std::to_string(size) + ".png";
+        if (!render(design, size).save(QString::fromStdString(png), "PNG")) {
+            std::fprintf(stderr, "cannot write %s\n", png.c_str());
+            return false;
+        }
+    }
+    std::printf("%s: launcher icons\n", folder.c_str());
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -308,5 +341,7 @@ int main(int argc, char** argv)
     const std::string folder = argc > 1 ? argv[1] : "resources";
     bool ok = writeIcon(japaneseIcon(), 4, folder + "/japanese/MainIcon");
     ok = writeIcon(englishIcon(), 8, folder + "/english/MainIcon") && ok;
+    ok = writeLauncherIcons(paintJapanese, folder + "/launcher/japanese") && ok;
+    ok = writeLauncherIcons(paintEnglish, folder + "/launcher/english") && ok;
     return ok ? 0 : 1;
 }

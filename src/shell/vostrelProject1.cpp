@@ -5,7 +5,8 @@
 #include "platform/Platform.h"
 #include "platform/Services.h"
 #include "platform/qt/QtPlatform.h"
-#include "shell/SettingsFile.h"
+#include "platform/qt/QtSettingsFolders.h"
+#include "shell/SettingsLocation.h"
 #include "shell/gui/Application.h"
 #include "shell/gui/ProgramFont.h"
 #include "shell/gui/vostrelUnit1.h"
@@ -31,6 +32,8 @@ int main(int argc, char* argv[])
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setFont(velmora::programFont());
     QApplication::setWindowIcon(QIcon(QString::fromLatin1(kMainIcon)));
+    // Lets the desktop match the windows with the edition's launcher entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VELMORA_APP_ID));
 
     const std::string executable = QCoreApplication::applicationFilePath().toStdString();
     auto midiOutput = velmora::midi::createSystemMidiOutput();
@@ -41,8 +44,10 @@ int main(int argc, char* argv[])
     velmora::QtWebShell web;
     velmora::QtSoundClip sound(QStringLiteral("qrc:/clip100.wav"));
     velmora::NullAdvertisingHook advertising;
+    velmora::QtSettingsFolders folders;
     velmora::Platform platform{*midiOutput, clock, random, boxes, clipboard, web, sound, advertising,
-                               velmora::settingsPathFor(executable), velmora::systemDateTimeFormats()};
+                               velmora::chooseSettingsPath(executable, kEdition, folders),
+                               velmora::systemDateTimeFormats()};
 
     velmora::Application app(kEdition, platform);
     if (!app.createWindows())

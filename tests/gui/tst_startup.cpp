@@ -2,6 +2,8 @@
 #include "AppHarness.h"
 
 #include "exercise/gui/vostrelUnit2.h"
+#include "platform/qt/QtSettingsFolders.h"
+#include "shell/SettingsLocation.h"
 #include "exercise/gui/vostrelUnit3.h"
 #include "shell/gui/vostrelUnit1.h"
 #include "windows/gui/vostrelUnit5.h"
@@ -15,6 +17,8 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QtTest>
+
+#include <fstream>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -51,6 +55,11 @@ private slots:
     void badSettingsFilesNeverCrashAndGeometryStaysReachable_data();
     void badSettingsFilesNeverCrashAndGeometryStaysReachable();
     void unwritableSettingsFileIsReportedAndShutdownCompletes();
+    void settingsStayBesideAProgramWhoseFolderIsWritable();
+    void settingsOfAnInstalledProgramLiveInTheUserConfigFolder_data();
+    void settingsOfAnInstalledProgramLiveInTheUserConfigFolder();
+    void settingsThatFitNowhereAreReportedWithTheConfigPath();
+    void userConfigFolderFollowsXdgConfigHomeAndIsCreated();
     void statusBarShowsDateAndTime();
     void activatingMainWindowShowsAdjustmentWindow();
     void closingMainWindowEndsTheEventLoop();
@@ -346,6 +355,110 @@ void StartupTest::unwritableSettingsFileIsReportedAndShutdownCompletes()
     QCOMPARE(h.boxes.messages.size(), std::size_t(1));
     QVERIFY(QString::fromStdString(h.boxes.messages[0]).startsWith("設定ファイルを保存できませんでした"));
     QCOMPARE(h.midi.openPortCount(), std::size_t(0));
+}
+
+void StartupTest::settingsStayBesideAProgramWhoseFolderIsWritable()
+{
+    QTemporaryDir root;
+    const std::filesystem::path base = root.path().toStdString();
+    const std::filesystem::path programFolder = base / "portable";
+    std::filesystem::create_directories(programFolder);
+    ScriptedSettingsFolders folders;
+    folders.config = base / "config";
+    folders.writable = {programFolder};
+
+    AppHarness h;
+    h.placeSettingsAsProgram(programFolder / "vostrel", folders);
+    QCOMPARE(h.settingsPath(), programFolder / "vostrel.ini");
+    QVERIFY(h.start());
+    h.app().form1()->close();
+    QVERIFY(h.boxes.messages.empty());
+    QVERIFY(std::filesystem::exists(programFolder / "vostrel.ini"));
+    QVERIFY(folders.created.empty());
+    QVERIFY(!std::filesystem::exists(folders.config));
+}
+
+void StartupTest::settingsOfAnInstalledProgramLiveInTheUserConfigFolder_data()
+{
+    QTest::addColumn<Edition>("edition");
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("japanese") << Edition::Japanese << "velmora";
+    QTest::newRow("english") << Edition::English << "velmora-english";
+}
+
+void StartupTest::settingsOfAnInstalledProgramLiveInTheUserConfigFolder()
+{
+    QFETCH(Edition, edition);
+    QFETCH(QString, folder);
+    QTemporaryDir root;
+    const std::filesystem::path base = root.path().toStdString();
+    const std::filesystem::path programFolder = base / "usr/lib/velmora";
+    std::filesystem::create_directories(programFolder);
+    // Left by a run with more rights: it could never be saved again, so it is not taken.
+    {
+        std::ofstream stale(programFolder / "vostrel.ini", std::ios::binary);
+        stale << "[window]\r\nTop=300\r\nLeft=300\r\n";
+    }
+    ScriptedSettingsFolders folders;
+    folders.config = base / "home/.config";
+    const std::filesystem::path expected = folders.config / folder.toStdString() / "vostrel.ini";
+
+    AppHarness first(edition);
+    first.placeSettingsAsProgram(programFolder / "vostrel", folders);
+    QCOMPARE(first.settingsPath(), expected);
+    QVERIFY(std::filesystem::is_directory(expected.parent_path()));
+    QVERIFY(first.start());
+    QCOMPARE(first.app().form1()->pos(), QPoint(193, 159));
+    first.app().form1()->ComboBox1->setCurrentIndex(1);
+    first.app().form1()->ComboBox1Change(1);
+    first.app().form1()->move(70, 80);
+    first.app().form1()->close();
+    QVERIFY(first.boxes.messages.empty());
+    QVERIFY(QString::fromStdString(first.readSettings()).contains("gakki=Second port\r\n"));
+
+    AppHarness second(edition);
+    second.placeSettingsAsProgram(programFolder / "vostrel", folders);
+    QVERIFY(second.start());
+    QCOMPARE(second.app().form1()->pos(), QPoint(70, 80));
+    QCOMPARE(second.app().form1()->ComboBox1->currentIndex(), 1);
+    second.app().form1()->close();
+    QVERIFY(second.boxes.messages.empty());
+}
+
+void StartupTest::settingsThatFitNowhereAreReportedWithTheConfigPath()
+{
+    QTemporaryDir root;
+    const std::filesystem::path base = root.path().toStdString();
+    ScriptedSettingsFolders folders;
+    folders.config = base / "config";
+    folders.canCreateFolders = false;
+
+    AppHarness h;
+    h.placeSettingsAsProgram(base / "program/vostrel", folders);
+    QVERIFY(h.start());
+    h.app().form1()->close();
+    QCOMPARE(h.boxes.messages.size(), std::size_t(1));
+    QCOMPARE(q(h.boxes.messages[0]), q("設定ファイルを保存できませんでした\n" + (folders.config / "velmora/vostrel.ini").string()));
+    QVERIFY(!std::filesystem::exists(base / "program"));
+}
+
+void StartupTest::userConfigFolderFollowsXdgConfigHomeAndIsCreated()
+{
+    QTemporaryDir root;
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    const bool wasSet = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(root.filePath("xdg")));
+    QtSettingsFolders folders;
+    const std::filesystem::path base = root.path().toStdString();
+    const std::filesystem::path chosen = chooseSettingsPath(base / "missing/vostrel", Edition::Japanese, folders);
+    const std::filesystem::path beside = chooseSettingsPath(base / "vostrel", Edition::Japanese, folders);
+    if (wasSet)
+        qputenv("XDG_CONFIG_HOME", saved);
+    else
+        qunsetenv("XDG_CONFIG_HOME");
+    QCOMPARE(chosen, base / "xdg/velmora/vostrel.ini");
+    QVERIFY(std::filesystem::is_directory(base / "xdg/velmora"));
+    QCOMPARE(beside, base / "vostrel.ini");
 }
 
 void StartupTest::statusBarShowsDateAndTime()

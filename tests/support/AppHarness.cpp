@@ -1,6 +1,7 @@
 #include "AppHarness.h"
 
 #include "midi/GsMessages.h"
+#include "shell/SettingsLocation.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -25,6 +26,12 @@ AppHarness::~AppHarness() = default;
 bool AppHarness::start()
 {
     return m_app->createWindows();
+}
+
+void AppHarness::placeSettingsAsProgram(const std::filesystem::path& executable, SettingsFolders& folders)
+{
+    m_settingsPath = chooseSettingsPath(executable, m_app->edition(), folders);
+    m_platform->settingsPath = m_settingsPath;
 }
 
 void AppHarness::writeSettings(const std::string& text)

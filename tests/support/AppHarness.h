@@ -36,6 +36,8 @@ public:
     // Ends the program object as the process would at exit.
     void destroyApp() { m_app.reset(); }
     const std::filesystem::path& settingsPath() const { return m_settingsPath; }
+    // Places the settings file as the program does for `executable`, before start().
+    void placeSettingsAsProgram(const std::filesystem::path& executable, SettingsFolders& folders);
     void writeSettings(const std::string& text);
     std::string readSettings() const;
 

@@ -2,10 +2,13 @@
 
 #include "platform/Clock.h"
 #include "platform/RandomSource.h"
+#include "platform/SettingsFolders.h"
 #include "platform/Services.h"
 
 #include <cstdint>
 #include <deque>
+#include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -121,6 +124,26 @@ public:
     std::uintptr_t initMenu = 0;
     int initReserved = -1;
     std::uint32_t initAppId = 0;
+};
+
+// A file system whose permissions are set by the test, so that an unwritable folder is
+// unwritable even for root; folders it may create are created for real.
+class ScriptedSettingsFolders final : public SettingsFolders {
+public:
+    bool canCreateFilesIn(const std::filesystem::path& folder) const override { return writable.count(folder) > 0; }
+    std::filesystem::path userConfigFolder() const override { return config; }
+    bool createFolder(const std::filesystem::path& folder) override
+    {
+        created.push_back(folder);
+        if (!canCreateFolders)
+            return false;
+        std::filesystem::create_directories(folder);
+        return true;
+    }
+    std::set<std::filesystem::path> writable;
+    std::filesystem::path config;
+    bool canCreateFolders = true;
+    std::vector<std::filesystem::path> created;
 };
 
 }  // namespace velmora::test
