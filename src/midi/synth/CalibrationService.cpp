@@ -1,15 +1,6 @@
 #include "midi/synth/CalibrationService.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 namespace velmora::midi::synth {
-
-namespace {
-
-constexpr int kWorkerNice = 10;
-
-}  // namespace
 
 CalibrationService::CalibrationService(std::filesystem::path soundFont, double sampleRate, CalibrationRange range)
     : m_soundFont(std::move(soundFont)), m_sampleRate(sampleRate), m_range(range)
@@ -65,9 +56,6 @@ void CalibrationService::cancel()
 
 void CalibrationService::run()
 {
-    // Measuring is background work: on a loaded machine it waits, not the sound server, which
-    // runs at normal priority on many desktops and has the synthesizer's stream to feed.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWorkerNice);
     // Loaded here, off the thread that asked, so that the SoundFont's second copy costs the
     // user nothing.
     std::unique_ptr<ProgramCalibrator> calibrator = ProgramCalibrator::create(m_soundFont, m_sampleRate, m_range);
