@@ -14,7 +14,7 @@ struct ScreenRect {
 // The main window's outer geometry from the settings, adjusted so that the window can always be
 // reached: sizes clamped to at least minimum and at most the largest screen; when too little of the
 // window's top strip (title bar) lies on any screen, it moves to the default position (clamped onto
-// the first screen). With no screens known, the requested geometry is returned unchanged.
+// the first screen). With no screens known, only the sizes are raised to the minimum.
 //
 // Screens are in the order the platform lists them, the primary one first; screens without area
 // are ignored. Only the fallback's position is used: a moved window keeps its clamped size,

@@ -36,11 +36,14 @@ TEST(WindowGeometry, DefaultGeometryOnTheScreenStays)
     EXPECT_EQ(adjust(kDefault, {kPrimary}), kDefault);
 }
 
-TEST(WindowGeometry, WithoutScreensTheRequestIsReturnedUnchanged)
+TEST(WindowGeometry, WithoutScreensOnlyTheSizesAreRaisedToTheMinimum)
 {
     const ScreenRect odd{-99999999, 99999999, -5, 99999999};
-    EXPECT_EQ(adjust(odd, {}), odd);
-    EXPECT_EQ(adjust(odd, {ScreenRect{0, 0, 0, 0}, ScreenRect{10, 10, -5, 100}}), odd);
+    const ScreenRect raised{-99999999, 99999999, kMinWidth, 99999999};
+    EXPECT_EQ(adjust(odd, {}), raised);
+    EXPECT_EQ(adjust(odd, {ScreenRect{0, 0, 0, 0}, ScreenRect{10, 10, -5, 100}}), raised);
+    // A damaged size never reaches the window's frame arithmetic.
+    EXPECT_EQ(adjust({193, 159, INT_MIN, INT_MIN}, {}), (ScreenRect{193, 159, kMinWidth, kMinHeight}));
 }
 
 TEST(WindowGeometry, SizesAreClampedBetweenMinimumAndLargestScreen)
