@@ -29,6 +29,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
+#include <QWindow>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -190,6 +191,7 @@ bool TForm1::FormCreate()
     }
     m_app.exercise().startTime = platform.clock.now();
     Timer1Timer();
+    windowHandle()->installEventFilter(this);
     return true;
 }
 
@@ -224,6 +226,7 @@ void TForm1::applyStoredGeometry(int height, int width, int top, int left)
                                                 kFrameWidth + 120, kFrameHeight + 80);
     resize(std::max(1, wanted.width - kFrameWidth), std::max(1, wanted.height - kFrameHeight));
     move(wanted.left, wanted.top);
+    m_outerPosition.hold({wanted.left, wanted.top});
 }
 
 int TForm1::outerLeft() const { return pos().x(); }
@@ -387,6 +390,11 @@ bool TForm1::previewKey(QWidget* target, QKeyEvent* event)
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed()) {
+        // By now the frame is known, and move() places the frame rather than the inner area.
+        if (const auto outer = m_outerPosition.exposed({outerLeft(), outerTop()}))
+            move(outer->x, outer->y);
+    }
     if (watched == Button1) {
         if (event->type() == QEvent::MouseButtonPress)
             Button1MouseDown();
