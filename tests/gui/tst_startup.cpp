@@ -355,6 +355,10 @@ void StartupTest::statusBarShowsDateAndTime()
     h.clock.setNow(46364.5 + 3.0 / 86400);
     h.app().form1()->Timer1Timer();
     QCOMPARE(h.app().form1()->StatusBar1->currentMessage(), QString("2026/12/08 12:00:03"));
+    // Unlike the report's times, the clock keeps its time at midnight.
+    h.clock.setNow(46365.0);
+    h.app().form1()->Timer1Timer();
+    QCOMPARE(h.app().form1()->StatusBar1->currentMessage(), QString("2026/12/09 0:00:00"));
     QCOMPARE(h.app().form1()->Timer1->interval(), 100);
     QVERIFY(h.app().form1()->Timer1->isActive());
 }

@@ -322,7 +322,7 @@ void TForm1::Timer1Timer()
         return;
     }
     const double now = m_app.platform().clock.now();
-    StatusBar1->showMessage(qs(formatDateTime(now, m_app.platform().dateTimeFormats)));
+    StatusBar1->showMessage(qs(formatClock(now, m_app.platform().dateTimeFormats)));
 }
 
 void TForm1::ComboBox1Change(int listPosition)
