@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QtTest>
@@ -47,6 +48,7 @@ private slots:
     void labelClickPlaysTheClipEachTime();
     void buttonsAndMenusShowTheirWindows();
     void x11AutoRepeatReleasesAreNotKeyUps();
+    void secondPressOfADoubleClickPlaysAgain();
 
 private:
     std::unique_ptr<AppHarness> h;
@@ -273,6 +275,31 @@ void MainWindowTest::x11AutoRepeatReleasesAreNotKeyUps()
     h->keyDown(form1, Qt::Key_H, true);
     h->keyUp(form1, Qt::Key_H);
     QCOMPARE(q(hex(h->messagesSinceMark())), QString("90 3E 64 | 80 3E 7F"));
+}
+
+namespace {
+
+// What the platform delivers for two quick presses: the second press comes as a double-click.
+void doubleClick(QWidget* widget, Qt::MouseButton button)
+{
+    const QPointF at(widget->rect().center());
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                              QEvent::MouseButtonRelease}) {
+        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+        QMouseEvent event(type, at, widget->mapToGlobal(at), button, held, Qt::NoModifier);
+        QApplication::sendEvent(widget, &event);
+    }
+}
+
+}  // namespace
+
+void MainWindowTest::secondPressOfADoubleClickPlaysAgain()
+{
+    doubleClick(form1->Button1, Qt::LeftButton);
+    QCOMPARE(q(hex(h->messagesSinceMark())), QString("91 45 64 | 81 45 7F | 91 45 64 | 81 45 7F"));
+    h->mark();
+    doubleClick(form1->Shape(10), Qt::RightButton);
+    QCOMPARE(q(hex(h->messagesSinceMark())), QString("90 45 64 | 80 45 7F | 90 45 64 | 80 45 7F"));
 }
 
 QTEST_MAIN(MainWindowTest)

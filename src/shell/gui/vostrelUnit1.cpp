@@ -396,7 +396,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
             move(outer->x, outer->y);
     }
     if (watched == Button1) {
-        if (event->type() == QEvent::MouseButtonPress)
+        // The second press of a quick pair comes as a double-click; it sounds the A all the same.
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
             Button1MouseDown();
         else if (event->type() == QEvent::MouseButtonRelease)
             Button1MouseUp();
