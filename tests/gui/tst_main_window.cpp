@@ -49,6 +49,8 @@ private slots:
     void buttonsAndMenusShowTheirWindows();
     void x11AutoRepeatReleasesAreNotKeyUps();
     void secondPressOfADoubleClickPlaysAgain();
+    void openedDeviceListTakesNoKeysEither();
+    void tabMovesTheFocusFromTheDeviceList();
 
 private:
     std::unique_ptr<AppHarness> h;
@@ -300,6 +302,43 @@ void MainWindowTest::secondPressOfADoubleClickPlaysAgain()
     h->mark();
     doubleClick(form1->Shape(10), Qt::RightButton);
     QCOMPARE(q(hex(h->messagesSinceMark())), QString("90 45 64 | 80 45 7F | 90 45 64 | 80 45 7F"));
+}
+
+void MainWindowTest::openedDeviceListTakesNoKeysEither()
+{
+    form1->ComboBox1->showPopup();
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    QWidget* popup = QApplication::activePopupWidget();
+    QWidget* list = popup->focusWidget() ? popup->focusWidget() : popup;
+    for (int key : {int(Qt::Key_Down), int(Qt::Key_Return), int(Qt::Key_Space), int(Qt::Key_D)}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(list, &press);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+        QApplication::sendEvent(list, &release);
+    }
+    // As with the list closed: the damper and the note play, and the device stays.
+    QCOMPARE(q(hex(h->messagesSinceMark())), QString("B0 40 7F | B0 40 00 | 90 39 64 | 80 39 7F"));
+    QCOMPARE(form1->ComboBox1->currentIndex(), 0);
+    QCOMPARE(h->app().port().deviceId(), 0);
+    QVERIFY(popup->isVisible());
+    QTest::keyClick(list, Qt::Key_Escape);
+    QTRY_VERIFY(!popup->isVisible());
+    QCOMPARE(form1->ComboBox1->currentIndex(), 0);
+}
+
+void MainWindowTest::tabMovesTheFocusFromTheDeviceList()
+{
+    form1->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form1));
+    form1->ComboBox1->setFocus();
+    QTest::keyClick(form1->ComboBox1, Qt::Key_Tab);
+    QCOMPARE(form1->focusWidget(), static_cast<QWidget*>(form1->Button1));
+    QTest::keyClick(form1->Button1, Qt::Key_Tab);
+    QCOMPARE(form1->focusWidget(), static_cast<QWidget*>(form1->Button2));
+    QTest::keyClick(form1->Button2, Qt::Key_Backtab, Qt::ShiftModifier);
+    QTest::keyClick(form1->Button1, Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(form1->focusWidget(), static_cast<QWidget*>(form1->ComboBox1));
+    QVERIFY(h->messagesSinceMark().empty());
 }
 
 QTEST_MAIN(MainWindowTest)

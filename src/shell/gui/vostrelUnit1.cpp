@@ -384,8 +384,12 @@ bool TForm1::previewKey(QWidget* target, QKeyEvent* event)
         else if (!repeatedRelease)
             Button1KeyUp();
     }
-    // The device list takes no key at all: letters and arrows never change the device.
-    return target == ComboBox1;
+    // The device list, closed or opened, takes no key: letters, arrows and Return never change
+    // the device, only the mouse does. Tab still moves the focus on, and Escape closes the list.
+    if (target != ComboBox1)
+        return false;
+    const int key = event->key();
+    return key != Qt::Key_Tab && key != Qt::Key_Backtab && key != Qt::Key_Escape;
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
