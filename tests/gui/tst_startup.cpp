@@ -3,6 +3,7 @@
 
 #include "exercise/gui/vostrelUnit2.h"
 #include "exercise/gui/vostrelUnit3.h"
+#include "platform/qt/QtPlatform.h"
 #include "shell/gui/vostrelUnit1.h"
 #include "windows/gui/vostrelUnit5.h"
 #include "windows/gui/vostrelUnit7.h"
@@ -52,6 +53,7 @@ private slots:
     void badSettingsFilesNeverCrashAndGeometryStaysReachable();
     void unwritableSettingsFileIsReportedAndShutdownCompletes();
     void statusBarShowsDateAndTime();
+    void realRandomSourceDrawsEveryValueBelowN();
     void activatingMainWindowShowsAdjustmentWindow();
     void closingMainWindowEndsTheEventLoop();
 };
@@ -346,6 +348,21 @@ void StartupTest::unwritableSettingsFileIsReportedAndShutdownCompletes()
     QCOMPARE(h.boxes.messages.size(), std::size_t(1));
     QVERIFY(QString::fromStdString(h.boxes.messages[0]).startsWith("設定ファイルを保存できませんでした"));
     QCOMPARE(h.midi.openPortCount(), std::size_t(0));
+}
+
+void StartupTest::realRandomSourceDrawsEveryValueBelowN()
+{
+    ClockSeededRandom random;
+    random.seedFromClock();
+    for (int n : {2, 6, 40}) {
+        std::vector<int> seen(std::size_t(n), 0);
+        for (int i = 0; i < 100 * n; ++i) {
+            const int r = random.draw(n);
+            QVERIFY2(r >= 0 && r < n, qPrintable(QString("%1 drawn for n = %2").arg(r).arg(n)));
+            ++seen[std::size_t(r)];
+        }
+        QVERIFY2(std::count(seen.begin(), seen.end(), 0) == 0, qPrintable(QString("n = %1").arg(n)));
+    }
 }
 
 void StartupTest::statusBarShowsDateAndTime()
