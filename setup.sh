@@ -11,7 +11,7 @@ packages=(
   libjpeg62-turbo-dev
   googletest libgtest-dev libgmock-dev
   fonts-noto-cjk fonts-dejavu-core fonts-freefont-ttf desktop-file-utils
-  xvfb xauth imagemagick
+  xvfb xauth imagemagick openbox xdotool
   pulseaudio pulseaudio-utils
   dpkg-dev appstream python3 libx11-6
 )

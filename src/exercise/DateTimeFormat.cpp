@@ -103,17 +103,36 @@ std::string formatDateTime(double value, const DateTimeFormats& formats)
     return formatDateTime(value, formats, QLocale::system());
 }
 
-std::string formatDateTime(double value, const DateTimeFormats& formats, const QLocale& locale)
+namespace {
+
+std::string dateAndTime(double value, const DateTimeFormats& formats, const QLocale& locale, bool timeAtMidnight)
 {
     const QDateTime dateTime = fromDateTimeValue(value);
     if (!dateTime.isValid())
         return {};
     QString text = locale.toString(dateTime.date(), formats.shortDate);
-    if (dateTime.time().msecsSinceStartOfDay() >= 1000) {
+    if (timeAtMidnight || dateTime.time().msecsSinceStartOfDay() >= 1000) {
         text += u' ';
         text += locale.toString(dateTime.time(), formats.longTime);
     }
     return text.toStdString();
+}
+
+}  // namespace
+
+std::string formatDateTime(double value, const DateTimeFormats& formats, const QLocale& locale)
+{
+    return dateAndTime(value, formats, locale, false);
+}
+
+std::string formatClock(double value, const DateTimeFormats& formats)
+{
+    return formatClock(value, formats, QLocale::system());
+}
+
+std::string formatClock(double value, const DateTimeFormats& formats, const QLocale& locale)
+{
+    return dateAndTime(value, formats, locale, true);
 }
 
 std::string formatElapsed(double start, double end, const QString& longTimeFormat)

@@ -32,6 +32,9 @@ QDateTime fromDateTimeValue(double value);
 // 0:00:00 to the second. Names of months and AM/PM come from the system locale, or the one given.
 std::string formatDateTime(double value, const DateTimeFormats& formats);
 std::string formatDateTime(double value, const DateTimeFormats& formats, const QLocale& locale);
+// The status clock: short date, one space, long time, at midnight as at any other time.
+std::string formatClock(double value, const DateTimeFormats& formats);
+std::string formatClock(double value, const DateTimeFormats& formats, const QLocale& locale);
 
 // end − start in whole milliseconds (rounded to nearest), magnitude modulo one day, shown as a
 // time of day with the long time format (seconds truncated).
@@ -41,8 +44,8 @@ std::string formatElapsed(double start, double end, const QString& longTimeForma
 }  // namespace velmora::exercise
 
 namespace velmora {
-// The status clock of the main window formats the same way as the report.
 using exercise::DateTimeFormats;
+using exercise::formatClock;
 using exercise::formatDateTime;
 using exercise::formatElapsed;
 using exercise::fromDateTimeValue;

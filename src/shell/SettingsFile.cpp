@@ -11,8 +11,23 @@
 #include <optional>
 #include <system_error>
 
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace velmora {
 namespace {
+
+bool syncToDisk(int handle)
+{
+#ifdef Q_OS_WIN
+    return handle >= 0 && _commit(handle) == 0;
+#else
+    return handle >= 0 && ::fsync(handle) == 0;
+#endif
+}
 
 constexpr std::string_view kWhitespace = " \t\r\v\f";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -284,7 +299,10 @@ bool SettingsFile::save(const std::filesystem::path& path) const
     if (!file.open(QIODevice::WriteOnly))
         return false;
     const std::string text = toText();
-    if (file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size())) {
+    // A text smaller than the file buffer is only written when flushed, and a full disk may show
+    // only at the sync; the commit would rename the empty file over the old one without checking.
+    if (file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size())
+        || !file.flush() || !syncToDisk(file.handle())) {
         file.cancelWriting();
         return false;
     }

@@ -58,9 +58,13 @@ bool titleStripReachable(const ScreenRect& window, const std::vector<ScreenRect>
 ScreenRect reachableGeometry(ScreenRect requested, const std::vector<ScreenRect>& screens,
                              ScreenRect fallback, int minimumWidth, int minimumHeight)
 {
+    // The sizes are clamped first, so that whoever takes a frame off them cannot overflow.
+    ScreenRect result = requested;
+    result.width = std::max({requested.width, minimumWidth, 1});
+    result.height = std::max({requested.height, minimumHeight, 1});
     const auto first = std::find_if(screens.begin(), screens.end(), hasArea);
     if (first == screens.end())
-        return requested;
+        return result;
 
     int largestWidth = 0;
     int largestHeight = 0;
@@ -71,7 +75,6 @@ ScreenRect reachableGeometry(ScreenRect requested, const std::vector<ScreenRect>
         largestHeight = std::max(largestHeight, screen.height);
     }
 
-    ScreenRect result = requested;
     result.width = clampSize(requested.width, std::max(minimumWidth, 1), largestWidth);
     result.height = clampSize(requested.height, std::max(minimumHeight, 1), largestHeight);
     if (titleStripReachable(result, screens))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <vector>
 
 namespace velmora {
@@ -14,13 +15,42 @@ struct ScreenRect {
 // The main window's outer geometry from the settings, adjusted so that the window can always be
 // reached: sizes clamped to at least minimum and at most the largest screen; when too little of the
 // window's top strip (title bar) lies on any screen, it moves to the default position (clamped onto
-// the first screen). With no screens known, the requested geometry is returned unchanged.
+// the first screen). With no screens known, only the sizes are raised to the minimum.
 //
 // Screens are in the order the platform lists them, the primary one first; screens without area
 // are ignored. Only the fallback's position is used: a moved window keeps its clamped size,
 // shrunk further if it is larger than the first screen.
 ScreenRect reachableGeometry(ScreenRect requested, const std::vector<ScreenRect>& screens,
                              ScreenRect fallback, int minimumWidth, int minimumHeight);
+
+struct ScreenPoint {
+    int x = 0;
+    int y = 0;
+    friend bool operator==(const ScreenPoint&, const ScreenPoint&) = default;
+};
+
+// Keeps the main window's outer (frame) position as read from the settings. Where the frame's size
+// is known only once the window is mapped (X11), the first placement puts the window's own area
+// at that position and the frame lands above and left of it; the window is put right once, when
+// it is first exposed with its frame, so that a window the user leaves alone is written back where
+// it was read, whatever the frame's size.
+class OuterPositionHold {
+public:
+    void hold(ScreenPoint outer) { m_held = outer; }
+    // The window has been exposed with its outer top-left at outer: where to move its outer top-left,
+    // if anywhere. Only the first exposure after hold() counts; later positions are the user's.
+    std::optional<ScreenPoint> exposed(ScreenPoint outer)
+    {
+        const std::optional<ScreenPoint> held = m_held;
+        m_held.reset();
+        if (held && *held != outer)
+            return held;
+        return std::nullopt;
+    }
+
+private:
+    std::optional<ScreenPoint> m_held;
+};
 
 // How much of the top strip must lie on one screen for the window to count as reachable.
 inline constexpr int kTitleStripHeight = 24;

@@ -551,27 +551,38 @@ TEST_F(SettingsFileOnDisk, ReadOnlyDirectoryKeepsTheOriginalFile)
 }
 
 #ifdef __unix__
-TEST_F(SettingsFileOnDisk, WriteFailingHalfwayKeepsTheOriginalFile)
+// Saves with the process's file-size limit lowered, so that writing fails for any user.
+bool saveWithSizeLimit(const SettingsFile& file, const fs::path& path, rlim_t limit)
 {
-    // A file-size limit makes the write fail part way through, for any user.
+    rlimit previous{};
+    if (getrlimit(RLIMIT_FSIZE, &previous) != 0)
+        return true;
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = previous;
+    limited.rlim_cur = limit;
+    const bool limitSet = setrlimit(RLIMIT_FSIZE, &limited) == 0;
+    const bool saved = file.save(path);
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+    return !limitSet || saved;
+}
+
+TEST_F(SettingsFileOnDisk, FailedWriteKeepsTheOriginalFileWhole)
+{
     const fs::path path = dir() / "vostrel.ini";
-    writeBytes(path, "[dev]\r\nmap=7\r\n");
+    const std::string original = "[dev]\r\nmap=7\r\n[foreign]\r\nkept=yes\r\n";
+    // A text smaller than the file buffer fails only when it is flushed; a big one part way.
+    SettingsFile small = SettingsFile::fromText(original);
+    writeStoredSettings(small, StoredSettings{});
     SettingsFile big;
     big.writeString("dev", "gakki", std::string(200'000, 'x'));
 
-    rlimit previous{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = previous;
-    limited.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const bool saved = big.save(path);
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previousHandler);
-
-    EXPECT_FALSE(saved);
-    EXPECT_EQ(readBytes(path), "[dev]\r\nmap=7\r\n");
-    EXPECT_EQ(entries(), std::vector<std::string>{"vostrel.ini"});
+    for (const SettingsFile* file : {&small, &big}) {
+        writeBytes(path, original);
+        EXPECT_FALSE(saveWithSizeLimit(*file, path, 16)) << file->toText().size() << " bytes";
+        EXPECT_EQ(readBytes(path), original);
+        EXPECT_EQ(entries(), std::vector<std::string>{"vostrel.ini"});
+    }
 }
 #endif
 

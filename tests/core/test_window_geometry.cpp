@@ -12,6 +12,11 @@ bool operator==(const ScreenRect& a, const ScreenRect& b)
     return a.left == b.left && a.top == b.top && a.width == b.width && a.height == b.height;
 }
 
+std::ostream& operator<<(std::ostream& out, const ScreenPoint& p)
+{
+    return out << '(' << p.x << ", " << p.y << ')';
+}
+
 std::ostream& operator<<(std::ostream& out, const ScreenRect& r)
 {
     return out << "{left " << r.left << ", top " << r.top << ", " << r.width << " x " << r.height << '}';
@@ -36,11 +41,14 @@ TEST(WindowGeometry, DefaultGeometryOnTheScreenStays)
     EXPECT_EQ(adjust(kDefault, {kPrimary}), kDefault);
 }
 
-TEST(WindowGeometry, WithoutScreensTheRequestIsReturnedUnchanged)
+TEST(WindowGeometry, WithoutScreensOnlyTheSizesAreRaisedToTheMinimum)
 {
     const ScreenRect odd{-99999999, 99999999, -5, 99999999};
-    EXPECT_EQ(adjust(odd, {}), odd);
-    EXPECT_EQ(adjust(odd, {ScreenRect{0, 0, 0, 0}, ScreenRect{10, 10, -5, 100}}), odd);
+    const ScreenRect raised{-99999999, 99999999, kMinWidth, 99999999};
+    EXPECT_EQ(adjust(odd, {}), raised);
+    EXPECT_EQ(adjust(odd, {ScreenRect{0, 0, 0, 0}, ScreenRect{10, 10, -5, 100}}), raised);
+    // A damaged size never reaches the window's frame arithmetic.
+    EXPECT_EQ(adjust({193, 159, INT_MIN, INT_MIN}, {}), (ScreenRect{193, 159, kMinWidth, kMinHeight}));
 }
 
 TEST(WindowGeometry, SizesAreClampedBetweenMinimumAndLargestScreen)
@@ -148,6 +156,52 @@ TEST(WindowGeometry, MovedWindowLargerThanTheFirstScreenIsShrunkOntoIt)
 {
     const ScreenRect small{0, 0, 800, 600};
     EXPECT_EQ(adjust({-9000, 0, 1500, 1000}, {small, kPrimary}), (ScreenRect{0, 0, 800, 600}));
+}
+
+// A top-level window on X11: before mapping its frame is unknown, so a move places its own area;
+// once mapped, the frame's size is known and a move places the frame.
+struct FramedWindow {
+    ScreenPoint margins;  // left and top frame size, unknown before mapping
+    bool mapped = false;
+    ScreenPoint inner;
+
+    ScreenPoint outer() const { return mapped ? ScreenPoint{inner.x - margins.x, inner.y - margins.y} : inner; }
+    void move(ScreenPoint to) { inner = mapped ? ScreenPoint{to.x + margins.x, to.y + margins.y} : to; }
+};
+
+// One run of the program: read, place, map, close without the user moving the window.
+ScreenPoint runWithoutMoving(ScreenPoint stored, ScreenPoint margins)
+{
+    FramedWindow window{margins, false, {}};
+    OuterPositionHold hold;
+    window.move(stored);
+    hold.hold(stored);
+    window.mapped = true;
+    if (const auto to = hold.exposed(window.outer()))
+        window.move(*to);
+    return window.outer();
+}
+
+TEST(WindowGeometry, UnmovedWindowIsWrittenBackWhereItWasReadWhateverTheFrame)
+{
+    for (const ScreenPoint margins : {ScreenPoint{1, 20}, ScreenPoint{0, 0}, ScreenPoint{4, 30}}) {
+        ScreenPoint stored{311, 222};
+        for (int run = 0; run < 3; ++run)
+            stored = runWithoutMoving(stored, margins);
+        EXPECT_EQ(stored, (ScreenPoint{311, 222})) << "frame " << margins.x << ", " << margins.y;
+    }
+}
+
+TEST(WindowGeometry, OnlyTheFirstExposureIsPutRight)
+{
+    OuterPositionHold hold;
+    hold.hold({311, 222});
+    EXPECT_EQ(hold.exposed({310, 202}), (ScreenPoint{311, 222}));
+    // Shown again after the user moved it: the user's place stands.
+    EXPECT_EQ(hold.exposed({500, 400}), std::nullopt);
+    hold.hold({193, 159});
+    EXPECT_EQ(hold.exposed({193, 159}), std::nullopt);
+    EXPECT_EQ(hold.exposed({0, 0}), std::nullopt);
 }
 
 }  // namespace

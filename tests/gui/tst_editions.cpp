@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QIcon>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -257,6 +258,12 @@ void EditionsTest::resultsWindowFrameAndLayout()
     QCOMPARE(enResults->Label(16)->geometry().topLeft(), QPoint(136, 352));
     QCOMPARE(enResults->Label(15)->geometry().topLeft(), QPoint(40, 352));
     QCOMPARE(en.app().form7()->pos(), QPoint(192, 118));
+
+    // The results window carries the Japanese icon in both editions.
+    const QImage japaneseIcon = QIcon(QStringLiteral(":/japanese/MainIcon.png")).pixmap(32).toImage();
+    QVERIFY(japaneseIcon != QIcon(QStringLiteral(":/english/MainIcon.png")).pixmap(32).toImage());
+    QCOMPARE(jaResults->windowIcon().pixmap(32).toImage(), japaneseIcon);
+    QCOMPARE(enResults->windowIcon().pixmap(32).toImage(), japaneseIcon);
     QCOMPARE(en.app().form5()->RadioGroup1->geometry(), QRect(0, 0, 145, 129));
 }
 

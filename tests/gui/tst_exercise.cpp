@@ -40,6 +40,9 @@ private slots:
     void closingResultsStartsNewExerciseAndUnlocksEverything();
     void retryByRightMouseButtonRestartsStartTime();
     void spaceOnRetryButtonOnlyRestartsStartTime();
+    void clickOnASlidersTrackMovesItOnePosition();
+    void everyLevelSetsItsSlidersRange();
+    void newExerciseWhoseSendFailsStandsAsDrawn();
     void changingLevelWhileResultsOpen();
     void closingRunPlaysFourteenNotesTickByTick();
     void keysPlayFromAdjustmentWindowWithSharedFlags();
@@ -322,14 +325,72 @@ void ExerciseTest::retryByRightMouseButtonRestartsStartTime()
     QTest::mousePress(form3->Button2, Qt::RightButton);
     QVERIFY(!form3->isVisible());
     QCOMPARE(h->app().exercise().startTime, h->clock.now());
-    QTest::mouseRelease(form3->Button2, Qt::RightButton);
     const auto messages = h->messagesSinceMark();
     for (const Bytes& m : messages)
         QVERIFY(q(hex(m)) != QString("B0 78 00"));
     QCOMPARE(h->tuningsSinceMark().size(), std::size_t(2));
-    QVERIFY(form2->Button1->isEnabled());
-    QVERIFY(form1->N3->isEnabled() && form7->isEnabled());
     QCOMPARE(form2->ScrollBar(4)->value(), 0);
+    // A slider moved while the button is held locks the level and instrument again; the release
+    // unlocks them, and the exercise starts at the release.
+    form2->ScrollBar(5)->setValue(1);
+    QVERIFY(!form1->N2->isEnabled() && !form1->N3->isEnabled());
+    h->clock.advance(3000);
+    QTest::mouseRelease(form3->Button2, Qt::RightButton);
+    QCOMPARE(h->app().exercise().startTime, h->clock.now());
+    QVERIFY(form2->Button1->isEnabled());
+    QVERIFY(form1->N1->isEnabled() && form1->N2->isEnabled() && form5->isEnabled());
+    QVERIFY(form1->N3->isEnabled() && form7->isEnabled());
+}
+
+void ExerciseTest::clickOnASlidersTrackMovesItOnePosition()
+{
+    QScrollBar* bar = form2->ScrollBar(6);
+    QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() - 24, bar->height() / 2));
+    QCOMPARE(bar->value(), 1);
+    QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(24, bar->height() / 2));
+    QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(24, bar->height() / 2));
+    QCOMPARE(bar->value(), -1);
+    QCOMPARE(form3->StaticText(6)->text(), QString("-1"));
+}
+
+void ExerciseTest::everyLevelSetsItsSlidersRange()
+{
+    // Level index, then the slider minimum and maximum a new exercise of that level sets.
+    const int ranges[][3] = {{1, -10, 10}, {2, -6, 6}, {3, -3, 3}, {0, -32, 31}};
+    for (const auto& [index, minimum, maximum] : ranges) {
+        selectLevel(index);
+        for (int k = 1; k <= 12; ++k) {
+            QCOMPARE(form2->ScrollBar(k)->minimum(), minimum);
+            QCOMPARE(form2->ScrollBar(k)->maximum(), maximum);
+        }
+    }
+}
+
+void ExerciseTest::newExerciseWhoseSendFailsStandsAsDrawn()
+{
+    form2->ScrollBar(2)->setValue(3);
+    score();
+    h->midi.failLongMessages(64);
+    h->random.script = {0, 39};
+    h->mark();
+    form3->close();
+    // Reported, not retried; the offsets, the exact column and the sliders are those of the draw.
+    QVERIFY(!h->boxes.messages.empty());
+    for (const std::string& message : h->boxes.messages)
+        QCOMPARE(q(message), QString("error2"));
+    QVERIFY(h->tuningsSinceMark().empty());
+    QCOMPARE(h->app().exercise().answerOffsets[0], -20);
+    QCOMPARE(h->app().exercise().answerOffsets[1], 19);
+    QCOMPARE(form3->StaticText(13)->text(), QString("20"));
+    QCOMPARE(form3->StaticText(14)->text(), QString("-19"));
+    QCOMPARE(form3->StaticText(24)->text(), QString("20"));
+    QCOMPARE(form2->ScrollBar(2)->value(), 0);
+    QCOMPARE(form3->StaticText(2)->text(), QString("0"));
+    // The next send that goes through carries the new exercise.
+    h->midi.failLongMessages(0);
+    form2->ScrollBar(1)->setValue(1);
+    QCOMPARE(q(hex(h->tuningsSinceMark())),
+             q(hex(tuningMessage({-19, 19, -20, -20, -20, -20, -20, -20, -20, -20, -20, -20}))));
 }
 
 void ExerciseTest::spaceOnRetryButtonOnlyRestartsStartTime()

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QtTest>
@@ -47,6 +48,9 @@ private slots:
     void labelClickPlaysTheClipEachTime();
     void buttonsAndMenusShowTheirWindows();
     void x11AutoRepeatReleasesAreNotKeyUps();
+    void secondPressOfADoubleClickPlaysAgain();
+    void openedDeviceListTakesNoKeysEither();
+    void tabMovesTheFocusFromTheDeviceList();
 
 private:
     std::unique_ptr<AppHarness> h;
@@ -273,6 +277,68 @@ void MainWindowTest::x11AutoRepeatReleasesAreNotKeyUps()
     h->keyDown(form1, Qt::Key_H, true);
     h->keyUp(form1, Qt::Key_H);
     QCOMPARE(q(hex(h->messagesSinceMark())), QString("90 3E 64 | 80 3E 7F"));
+}
+
+namespace {
+
+// What the platform delivers for two quick presses: the second press comes as a double-click.
+void doubleClick(QWidget* widget, Qt::MouseButton button)
+{
+    const QPointF at(widget->rect().center());
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                              QEvent::MouseButtonRelease}) {
+        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+        QMouseEvent event(type, at, widget->mapToGlobal(at), button, held, Qt::NoModifier);
+        QApplication::sendEvent(widget, &event);
+    }
+}
+
+}  // namespace
+
+void MainWindowTest::secondPressOfADoubleClickPlaysAgain()
+{
+    doubleClick(form1->Button1, Qt::LeftButton);
+    QCOMPARE(q(hex(h->messagesSinceMark())), QString("91 45 64 | 81 45 7F | 91 45 64 | 81 45 7F"));
+    h->mark();
+    doubleClick(form1->Shape(10), Qt::RightButton);
+    QCOMPARE(q(hex(h->messagesSinceMark())), QString("90 45 64 | 80 45 7F | 90 45 64 | 80 45 7F"));
+}
+
+void MainWindowTest::openedDeviceListTakesNoKeysEither()
+{
+    form1->ComboBox1->showPopup();
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    QWidget* popup = QApplication::activePopupWidget();
+    QWidget* list = popup->focusWidget() ? popup->focusWidget() : popup;
+    for (int key : {int(Qt::Key_Down), int(Qt::Key_Return), int(Qt::Key_Space), int(Qt::Key_D)}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(list, &press);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+        QApplication::sendEvent(list, &release);
+    }
+    // As with the list closed: the damper and the note play, and the device stays.
+    QCOMPARE(q(hex(h->messagesSinceMark())), QString("B0 40 7F | B0 40 00 | 90 39 64 | 80 39 7F"));
+    QCOMPARE(form1->ComboBox1->currentIndex(), 0);
+    QCOMPARE(h->app().port().deviceId(), 0);
+    QVERIFY(popup->isVisible());
+    QTest::keyClick(list, Qt::Key_Escape);
+    QTRY_VERIFY(!popup->isVisible());
+    QCOMPARE(form1->ComboBox1->currentIndex(), 0);
+}
+
+void MainWindowTest::tabMovesTheFocusFromTheDeviceList()
+{
+    form1->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form1));
+    form1->ComboBox1->setFocus();
+    QTest::keyClick(form1->ComboBox1, Qt::Key_Tab);
+    QCOMPARE(form1->focusWidget(), static_cast<QWidget*>(form1->Button1));
+    QTest::keyClick(form1->Button1, Qt::Key_Tab);
+    QCOMPARE(form1->focusWidget(), static_cast<QWidget*>(form1->Button2));
+    QTest::keyClick(form1->Button2, Qt::Key_Backtab, Qt::ShiftModifier);
+    QTest::keyClick(form1->Button1, Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(form1->focusWidget(), static_cast<QWidget*>(form1->ComboBox1));
+    QVERIFY(h->messagesSinceMark().empty());
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -2,9 +2,10 @@
 #include "AppHarness.h"
 
 #include "exercise/gui/vostrelUnit2.h"
+#include "exercise/gui/vostrelUnit3.h"
+#include "platform/qt/QtPlatform.h"
 #include "platform/qt/QtSettingsFolders.h"
 #include "shell/SettingsLocation.h"
-#include "exercise/gui/vostrelUnit3.h"
 #include "shell/gui/vostrelUnit1.h"
 #include "windows/gui/vostrelUnit5.h"
 #include "windows/gui/vostrelUnit7.h"
@@ -61,6 +62,7 @@ private slots:
     void settingsThatFitNowhereAreReportedWithTheConfigPath();
     void userConfigFolderFollowsXdgConfigHomeAndIsCreated();
     void statusBarShowsDateAndTime();
+    void realRandomSourceDrawsEveryValueBelowN();
     void activatingMainWindowShowsAdjustmentWindow();
     void closingMainWindowEndsTheEventLoop();
 };
@@ -461,6 +463,21 @@ void StartupTest::userConfigFolderFollowsXdgConfigHomeAndIsCreated()
     QCOMPARE(beside, base / "vostrel.ini");
 }
 
+void StartupTest::realRandomSourceDrawsEveryValueBelowN()
+{
+    ClockSeededRandom random;
+    random.seedFromClock();
+    for (int n : {2, 6, 40}) {
+        std::vector<int> seen(std::size_t(n), 0);
+        for (int i = 0; i < 100 * n; ++i) {
+            const int r = random.draw(n);
+            QVERIFY2(r >= 0 && r < n, qPrintable(QString("%1 drawn for n = %2").arg(r).arg(n)));
+            ++seen[std::size_t(r)];
+        }
+        QVERIFY2(std::count(seen.begin(), seen.end(), 0) == 0, qPrintable(QString("n = %1").arg(n)));
+    }
+}
+
 void StartupTest::statusBarShowsDateAndTime()
 {
     AppHarness h;
@@ -468,6 +485,10 @@ void StartupTest::statusBarShowsDateAndTime()
     h.clock.setNow(46364.5 + 3.0 / 86400);
     h.app().form1()->Timer1Timer();
     QCOMPARE(h.app().form1()->StatusBar1->currentMessage(), QString("2026/12/08 12:00:03"));
+    // Unlike the report's times, the clock keeps its time at midnight.
+    h.clock.setNow(46365.0);
+    h.app().form1()->Timer1Timer();
+    QCOMPARE(h.app().form1()->StatusBar1->currentMessage(), QString("2026/12/09 0:00:00"));
     QCOMPARE(h.app().form1()->Timer1->interval(), 100);
     QVERIFY(h.app().form1()->Timer1->isActive());
 }

@@ -236,7 +236,7 @@ void TForm3::Button4Click()
 bool TForm3::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == Button2) {
-        if (event->type() == QEvent::MouseButtonPress)
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
             Button2MouseDown();
         else if (event->type() == QEvent::MouseButtonRelease)
             Button2MouseUp();

@@ -12,7 +12,8 @@ class QWidget;
 namespace velmora {
 
 // Lets a window see every key event meant for it before the focused control does, as a key
-// preview: the handler runs once per event, for its first receiver, and may swallow it.
+// preview: the handler runs once per event, for its first receiver, and may swallow it. Keys in an
+// opened drop-down list of the window reach the handler as the list's own.
 class KeyPreview final : public QObject {
     Q_OBJECT
 public:

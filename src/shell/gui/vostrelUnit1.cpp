@@ -29,6 +29,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
+#include <QWindow>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -190,6 +191,7 @@ bool TForm1::FormCreate()
     }
     m_app.exercise().startTime = platform.clock.now();
     Timer1Timer();
+    windowHandle()->installEventFilter(this);
     return true;
 }
 
@@ -224,6 +226,7 @@ void TForm1::applyStoredGeometry(int height, int width, int top, int left)
                                                 kFrameWidth + 120, kFrameHeight + 80);
     resize(std::max(1, wanted.width - kFrameWidth), std::max(1, wanted.height - kFrameHeight));
     move(wanted.left, wanted.top);
+    m_outerPosition.hold({wanted.left, wanted.top});
 }
 
 int TForm1::outerLeft() const { return pos().x(); }
@@ -319,7 +322,7 @@ void TForm1::Timer1Timer()
         return;
     }
     const double now = m_app.platform().clock.now();
-    StatusBar1->showMessage(qs(formatDateTime(now, m_app.platform().dateTimeFormats)));
+    StatusBar1->showMessage(qs(formatClock(now, m_app.platform().dateTimeFormats)));
 }
 
 void TForm1::ComboBox1Change(int listPosition)
@@ -381,14 +384,24 @@ bool TForm1::previewKey(QWidget* target, QKeyEvent* event)
         else if (!repeatedRelease)
             Button1KeyUp();
     }
-    // The device list takes no key at all: letters and arrows never change the device.
-    return target == ComboBox1;
+    // The device list, closed or opened, takes no key: letters, arrows and Return never change
+    // the device, only the mouse does. Tab still moves the focus on, and Escape closes the list.
+    if (target != ComboBox1)
+        return false;
+    const int key = event->key();
+    return key != Qt::Key_Tab && key != Qt::Key_Backtab && key != Qt::Key_Escape;
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed()) {
+        // By now the frame is known, and move() places the frame rather than the inner area.
+        if (const auto outer = m_outerPosition.exposed({outerLeft(), outerTop()}))
+            move(outer->x, outer->y);
+    }
     if (watched == Button1) {
-        if (event->type() == QEvent::MouseButtonPress)
+        // The second press of a quick pair comes as a double-click; it sounds the A all the same.
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
             Button1MouseDown();
         else if (event->type() == QEvent::MouseButtonRelease)
             Button1MouseUp();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell/WindowGeometry.h"
+
 #include <QMainWindow>
 
 #include <array>
@@ -84,6 +86,7 @@ private:
     std::array<KeyShape*, 24> m_shapes{};
     KeyPreview* m_keyPreview = nullptr;
     bool m_closed = false;
+    OuterPositionHold m_outerPosition;
 };
 
 }  // namespace velmora
