@@ -12,6 +12,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   fonts-noto-cjk fonts-dejavu-core fonts-freefont-ttf desktop-file-utils
   xvfb xauth imagemagick
+  openbox xdotool x11-utils xclip pulseaudio pulseaudio-utils
 )
 
 missing=()
