@@ -24,6 +24,7 @@ elapsed() { echo $(( ($(date +%s%N) - started) / 1000000 ))ms; }
 say() { echo "e2e [$(elapsed)] $*"; }
 
 work=$(mktemp -d /tmp/velmora-e2e.XXXXXX)
+rm -f "$failure_dir"/screen-*.png "$failure_dir"/*.log "$failure_dir"/vostrel.ini "$failure_dir"/clipboard.txt
 xvfb_pid='' openbox_pid='' app_pid='' parec_pid=''
 failures=0
 
@@ -40,9 +41,8 @@ cleanup() {
   local status=$?
   if [ "$status" -ne 0 ] && [ -n "${DISPLAY:-}" ]; then
     mkdir -p "$failure_dir"
-    import -window root "$failure_dir/screen.png" 2>/dev/null
-    cp "$work"/*.log "$work"/app/vostrel.ini "$work"/clipboard.txt "$failure_dir/" 2>/dev/null
-    echo "e2e: screen, logs and settings file left in $failure_dir"
+    cp "$work"/screen-*.png "$work"/*.log "$work"/pulse/pulseaudio.log "$work"/app/vostrel.ini "$work"/clipboard.txt "$failure_dir/" 2>/dev/null
+    echo "e2e: screens at each failure, logs and settings file left in $failure_dir"
   fi
   stop_pid "$parec_pid"
   stop_pid "$app_pid"
@@ -55,9 +55,12 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# The screen as it was when a check failed, numbered in order.
+shots=0
+shoot() { [ -n "${DISPLAY:-}" ] && shots=$((shots + 1)) && import -window root "$work/screen-$shots.png" 2>/dev/null; }
 # A fault that the later steps depend on ends the run; a stored-value mismatch is counted.
-fail() { echo "e2e FAIL: $*"; exit 1; }
-check() { if ! eval "$1"; then echo "e2e FAIL: $2"; failures=$((failures + 1)); fi; }
+fail() { echo "e2e FAIL: $*"; shoot; exit 1; }
+check() { if ! eval "$1"; then echo "e2e FAIL: $2"; shoot; failures=$((failures + 1)); fi; }
 
 for tool in Xvfb openbox xdotool xwininfo xprop xclip import convert pulseaudio pactl parec; do
   command -v "$tool" >/dev/null || fail "$tool is missing (./setup.sh installs it)"
@@ -131,6 +134,9 @@ pixel() {
   convert "$work/window.png" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
 }
 
+# Sets colour to the pixel at ($2, $3) of window $1 once it turns red, or after 2 s.
+lit() { wait_until "colour=\$(pixel $1 $2 $3); [ \$colour = 255,0,0 ]" 2; }
+
 click_at() { xdotool mousemove "$1" "$2" click 1; }
 
 start_program() {
@@ -197,8 +203,8 @@ key_x=(8 32 56 88)
 key_name=(a s d f)
 for i in 0 1 2 3; do
   xdotool keydown "${key_name[$i]}"
+  lit "$main" "${key_x[$i]}" $((keys_top + 90))
   sleep 0.1
-  colour=$(pixel "$main" "${key_x[$i]}" $((keys_top + 90)))
   xdotool keyup "${key_name[$i]}"
   check '[ "$colour" = "255,0,0" ]' "computer key ${key_name[$i]^^} did not light white key $((i + 1)) red (colour $colour)"
 done
@@ -206,8 +212,8 @@ done
 for target in "100 $((keys_top + 90)) C4" "120 $((keys_top + 30)) C#4"; do
   read -r kx ky name <<<"$target"
   xdotool mousemove "$((X + kx))" "$((Y + ky))" mousedown 1
+  lit "$main" "$kx" "$ky"
   sleep 0.1
-  colour=$(pixel "$main" "$kx" "$ky")
   xdotool mouseup 1
   check '[ "$colour" = "255,0,0" ]' "a mouse press on $name did not light it red (colour $colour)"
 done
