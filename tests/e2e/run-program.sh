@@ -82,18 +82,33 @@ chmod 700 "$work/runtime"
 export HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/home/.config"
 unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
 
-# -displayfd picks a free display number and reports it once the server accepts clients.
-exec {display_fd}>"$work/display"
-Xvfb -displayfd "$display_fd" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec {display_fd}>&-
-wait_until '[ -s "$work/display" ]' 10 || fail "Xvfb did not start"
-export DISPLAY=":$(tr -d '\n' <"$work/display")"
+# A free display number away from the low ones other X servers of the machine tend to take;
+# -displayfd tells when the server accepts clients. A number taken meanwhile makes Xvfb exit: next.
+start_xvfb() {
+  local n=$((200 + RANDOM % 600)) tries
+  for tries in $(seq 20); do
+    n=$((n + 1))
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    : >"$work/display"
+    exec {display_fd}>"$work/display"
+    Xvfb ":$n" -displayfd "$display_fd" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    exec {display_fd}>&-
+    if wait_until '[ -s "$work/display" ] || ! kill -0 "$xvfb_pid" 2>/dev/null' 10 && [ -s "$work/display" ]; then
+      export DISPLAY=":$n"
+      return 0
+    fi
+    stop_pid "$xvfb_pid"
+    xvfb_pid=''
+  done
+  return 1
+}
+start_xvfb || fail "Xvfb did not start on any of 20 free display numbers; its last log: $(cat "$work/xvfb.log")"
 
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
 openbox_pid=$!
 wait_until 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' 10 \
-  || fail "openbox did not take over the display"
+  || fail "openbox did not take over the display $DISPLAY (Xvfb $(kill -0 "$xvfb_pid" 2>/dev/null && echo running || echo gone)): $(cat "$work/openbox.log")"
 
 pulse_server=$("$here/pulse-null-sink.sh" start "$work/pulse" velmora) || fail "PulseAudio did not start"
 export PULSE_SERVER="$pulse_server"
