@@ -175,7 +175,7 @@ close_program() {
     || fail "start $1: the main window is still shown 3 s after it was closed"
   gone=$(( ($(date +%s%N) - before) / 1000000 ))
   wait_until '! kill -0 "$app_pid" 2>/dev/null' 8 \
-    || fail "start $1: the program still runs 8 s after its main window was closed"
+    || fail "start $1: the program still runs 8 s after its windows went away"
   wait "$app_pid" || status=$?
   app_pid=''
   say "start $1: main window gone $gone ms and program ended $(( ($(date +%s%N) - before) / 1000000 )) ms after the close, status $status"
