@@ -143,14 +143,13 @@ activate() {
   wait_until "[ \"\$(xdotool getactivewindow 2>/dev/null)\" = $1 ]" 3 || fail "window $1 did not become active"
 }
 
-# Prints "r,g,b" of the pixel at ($2, $3) of window $1's own area as the screen shows it.
+# Prints the colour (#RRGGBB) of the pixel at ($2, $3) of window $1's own area as the screen shows it.
 pixel() {
-  import -window "$1" "$work/window.png" 2>/dev/null || fail "could not capture window $1"
-  convert "$work/window.png" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
+  import -window "$1" -crop "1x1+$2+$3" -depth 8 txt:- 2>/dev/null | awk 'NR == 2 {print $3}'
 }
 
 # Sets colour to the pixel at ($2, $3) of window $1 once it turns red, or after 2 s.
-lit() { wait_until "colour=\$(pixel $1 $2 $3); [ \$colour = 255,0,0 ]" 2; }
+lit() { wait_until "colour=\$(pixel $1 $2 $3); [ \"\$colour\" = \"#FF0000\" ]" 2; }
 
 click_at() { xdotool mousemove "$1" "$2" click 1; }
 
@@ -226,7 +225,7 @@ for i in 0 1 2 3; do
   lit "$main" "${key_x[$i]}" $((keys_top + 90))
   sleep 0.1
   xdotool keyup "${key_name[$i]}"
-  check '[ "$colour" = "255,0,0" ]' "computer key ${key_name[$i]^^} did not light white key $((i + 1)) red (colour $colour)"
+  check '[ "$colour" = "#FF0000" ]' "computer key ${key_name[$i]^^} did not light white key $((i + 1)) red (colour $colour)"
 done
 # Mouse presses on C4 (white key 5) and C#4 (the black key right of it).
 for target in "100 $((keys_top + 90)) C4" "120 $((keys_top + 30)) C#4"; do
@@ -235,7 +234,7 @@ for target in "100 $((keys_top + 90)) C4" "120 $((keys_top + 30)) C#4"; do
   lit "$main" "$kx" "$ky"
   sleep 0.1
   xdotool mouseup 1
-  check '[ "$colour" = "255,0,0" ]' "a mouse press on $name did not light it red (colour $colour)"
+  check '[ "$colour" = "#FF0000" ]' "a mouse press on $name did not light it red (colour $colour)"
 done
 sleep 0.2
 stop_pid "$parec_pid"
