@@ -28,13 +28,24 @@ rm -f "$failure_dir"/screen-*.png "$failure_dir"/*.log "$failure_dir"/vostrel.in
 xvfb_pid='' openbox_pid='' app_pid='' parec_pid=''
 failures=0
 
+# Stops a process of ours, asking first; $2 is how many tenths of a second it gets (default 10).
 stop_pid() {
   local pid=$1
   [ -n "$pid" ] || return 0
   kill "$pid" 2>/dev/null || return 0
-  for _ in $(seq 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+  for _ in $(seq "${2:-10}"); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
   kill -9 "$pid" 2>/dev/null
   wait "$pid" 2>/dev/null
+}
+
+# Stops our Xvfb; if it had to be killed, removes the lock and socket of its display itself.
+stop_xvfb() {
+  [ -n "$xvfb_pid" ] || return 0
+  stop_pid "$xvfb_pid" 50
+  xvfb_pid=''
+  if [ -n "${display_number:-}" ] && [ "$(cat "/tmp/.X$display_number-lock" 2>/dev/null | tr -d ' ')" = "$xvfb_started" ]; then
+    rm -f "/tmp/.X$display_number-lock" "/tmp/.X11-unix/X$display_number"
+  fi
 }
 
 cleanup() {
@@ -47,7 +58,7 @@ cleanup() {
   stop_pid "$parec_pid"
   stop_pid "$app_pid"
   stop_pid "$openbox_pid"
-  stop_pid "$xvfb_pid"
+  stop_xvfb
   "$here/pulse-null-sink.sh" stop "$work/pulse"
   rm -rf "$work"
   exit "$status"
@@ -62,7 +73,7 @@ shoot() { [ -n "${DISPLAY:-}" ] && shots=$((shots + 1)) && import -window root "
 fail() { echo "e2e FAIL: $*"; shoot; exit 1; }
 check() { if ! eval "$1"; then echo "e2e FAIL: $2"; shoot; failures=$((failures + 1)); fi; }
 
-for tool in Xvfb openbox xdotool xwininfo xprop xclip import convert pulseaudio pactl parec; do
+for tool in Xvfb openbox xdotool xwininfo xprop xdpyinfo xclip import convert pulseaudio pactl parec; do
   command -v "$tool" >/dev/null || fail "$tool is missing (./setup.sh installs it)"
 done
 [ -x "$program" ] || fail "no program at $program"
@@ -82,33 +93,41 @@ chmod 700 "$work/runtime"
 export HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/home/.config"
 unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
 
-# A free display number away from the low ones other X servers of the machine tend to take;
-# -displayfd tells when the server accepts clients. A number taken meanwhile makes Xvfb exit: next.
-start_xvfb() {
+# A display of our own with openbox on it. The number is drawn above 200, away from the low ones
+# other X servers of the machine tend to take, and skipped when its lock, its socket file or its
+# abstract socket (seen by every process of the machine) exists. -displayfd tells when the server
+# accepts clients. A number taken meanwhile, or a display our clients cannot reach, means: next.
+start_display() {
   local n=$((200 + RANDOM % 600)) tries
-  for tries in $(seq 20); do
+  for tries in $(seq 10); do
     n=$((n + 1))
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    if [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || grep -q "@/tmp/.X11-unix/X$n\$" /proc/net/unix; then
+      continue
+    fi
     : >"$work/display"
     exec {display_fd}>"$work/display"
     Xvfb ":$n" -displayfd "$display_fd" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-    xvfb_pid=$!
+    xvfb_pid=$! display_number=$n xvfb_started=$xvfb_pid
     exec {display_fd}>&-
-    if wait_until '[ -s "$work/display" ] || ! kill -0 "$xvfb_pid" 2>/dev/null' 10 && [ -s "$work/display" ]; then
+    if wait_until '[ -s "$work/display" ] || ! kill -0 "$xvfb_pid" 2>/dev/null' 10 && [ -s "$work/display" ] \
+      && xdpyinfo -display ":$n" >/dev/null 2>&1; then
       export DISPLAY=":$n"
-      return 0
+      openbox --sm-disable >"$work/openbox.log" 2>&1 &
+      openbox_pid=$!
+      if wait_until 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" || ! kill -0 "$openbox_pid" 2>/dev/null' 10 \
+        && kill -0 "$openbox_pid" 2>/dev/null; then
+        return 0
+      fi
+      echo "e2e: openbox could not take over display :$n, trying another: $(cat "$work/openbox.log")"
+      stop_pid "$openbox_pid"
+      openbox_pid=''
+      unset DISPLAY
     fi
-    stop_pid "$xvfb_pid"
-    xvfb_pid=''
+    stop_xvfb
   done
   return 1
 }
-start_xvfb || fail "Xvfb did not start on any of 20 free display numbers; its last log: $(cat "$work/xvfb.log")"
-
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-openbox_pid=$!
-wait_until 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' 10 \
-  || fail "openbox did not take over the display $DISPLAY (Xvfb $(kill -0 "$xvfb_pid" 2>/dev/null && echo running || echo gone)): $(cat "$work/openbox.log")"
+start_display || fail "no display with openbox in 10 tries; the last Xvfb log: $(cat "$work/xvfb.log")"
 
 pulse_server=$("$here/pulse-null-sink.sh" start "$work/pulse" velmora) || fail "PulseAudio did not start"
 export PULSE_SERVER="$pulse_server"
