@@ -96,7 +96,9 @@ unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
 # A display of our own with openbox on it. The number is drawn above 200, away from the low ones
 # other X servers of the machine tend to take, and skipped when its lock, its socket file or its
 # abstract socket (seen by every process of the machine) exists. -displayfd tells when the server
-# accepts clients. A number taken meanwhile, or a display our clients cannot reach, means: next.
+# accepts clients; -noreset keeps it from resetting, and refusing clients meanwhile, whenever its
+# last client leaves (a probe of ours or of anyone). A number taken meanwhile, or a display that
+# openbox cannot take, means: next.
 start_display() {
   local n=$((200 + RANDOM % 600)) tries
   for tries in $(seq 10); do
@@ -106,7 +108,7 @@ start_display() {
     fi
     : >"$work/display"
     exec {display_fd}>"$work/display"
-    Xvfb ":$n" -displayfd "$display_fd" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    Xvfb ":$n" -displayfd "$display_fd" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$! display_number=$n xvfb_started=$xvfb_pid
     exec {display_fd}>&-
     if wait_until '[ -s "$work/display" ] || ! kill -0 "$xvfb_pid" 2>/dev/null' 10 && [ -s "$work/display" ] \
