@@ -5,8 +5,9 @@
 # button, the copy button, then the main window closed through the window manager. Then a second
 # start and close with no move, whose stored window must read back as it was written.
 #   run-program.sh PROGRAM [FAILURE_DIR]
-# On failure the screen, the logs and the settings file are left in FAILURE_DIR (default
-# ./e2e-failure). Needs Xvfb, openbox, xdotool, xwininfo, xprop, xclip, ImageMagick, pulseaudio.
+# On failure the screen at each failed check, the logs and the settings file are left in
+# FAILURE_DIR (default ./e2e-failure). Needs Xvfb, openbox, xdotool, xwininfo, xprop, xdpyinfo,
+# xclip, ImageMagick, pulseaudio, pactl and parec; setup.sh installs them.
 set -uo pipefail
 export LC_ALL=C.UTF-8
 
@@ -14,7 +15,7 @@ program=$(realpath "${1:?usage: $0 PROGRAM [FAILURE_DIR]}")
 failure_dir=$(realpath -m "${2:-e2e-failure}")
 here=$(cd "$(dirname "$0")" && pwd)
 
-# Window titles and report texts of the Japanese edition.
+# Window titles of the Japanese edition; the report lines checked below are its texts too.
 main_title='Velmora'
 adjust_title='調整'
 results_title='正解表示'
@@ -320,8 +321,8 @@ say "settings file written: $first gakki=$gakki"
 
 # --- second start, no move: the stored window must read back unchanged ----------------------------
 start_program 2
-read_geometry "$main"
-read_frame "$main"
+# The frame is known only once the window is shown, so the window may settle after it appears.
+wait_until 'read_geometry "$main"; read_frame "$main"; [ "$((X - FL)),$((Y - FT))" = "$frame_left,$frame_top" ]' 3
 check '[ "$((X - FL)),$((Y - FT))" = "$frame_left,$frame_top" ]' \
   "second start: the main window's frame opened at $((X - FL)),$((Y - FT)), not where it was closed ($frame_left,$frame_top)"
 close_program 2
