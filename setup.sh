@@ -11,8 +11,8 @@ packages=(
   libjpeg62-turbo-dev
   googletest libgtest-dev libgmock-dev
   fonts-noto-cjk fonts-dejavu-core fonts-freefont-ttf desktop-file-utils
-  xvfb xauth imagemagick openbox xdotool
-  pulseaudio pulseaudio-utils
+  xvfb xauth imagemagick openbox xdotool x11-utils xclip
+  pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
   dpkg-dev appstream python3 libx11-6
 )
 

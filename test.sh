@@ -11,6 +11,7 @@ cmake --preset japanese
 cmake --build --preset japanese
 cmake --preset english
 cmake --build --preset english
+# Besides the logic and window tests, one end-to-end run of the program (CTest label e2e).
 ctest --preset japanese
 
 # Each program must come up and keep running; it is stopped after a few seconds.
