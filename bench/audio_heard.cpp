@@ -241,9 +241,12 @@ struct Note {
     Clock::time_point on;
     Clock::time_point off;
     double sendMs = 0.0;  // how long the note-on call took
+    double held = 0.0;    // seconds from the note-on to the note-off
     bool afterProgramChange = false;
     // Filled by the analysis.
     std::optional<std::size_t> firstSound;  // frame
+    std::size_t sent = 0;                   // frame mixed when the note-on was sent
+    std::size_t start = 0;                  // where the note's own sound is taken to begin
     std::size_t soundingEnd = 0;            // frame
     double latencyMs = 0.0;
     double levelBefore = 0.0;  // RMS of what still sounded at the note-on
@@ -392,6 +395,7 @@ void findFirstSound(const Recorder& rec, Note& n)
     const auto& s = rec.samples();
     const std::size_t frames = rec.frames();
     const std::size_t sent = frameAt(rec, n.on);
+    n.sent = sent;
     if (sent >= frames)
         return;
     const TrailingEnergy energy(s);
@@ -410,10 +414,12 @@ void findFirstSound(const Recorder& rec, Note& n)
         sum -= 0.5 * (double(s[2 * old]) * s[2 * old] + double(s[2 * old + 1]) * s[2 * old + 1]);
         if (sum / TrailingEnergy::kWindow > threshold) {
             n.firstSound = f;
+            n.start = f;
             n.latencyMs = 1000.0 * (rec.timeOfFrame(static_cast<double>(f)) - rec.timeOfFrame(rec.frameAt(n.on)));
             // It sounds until its note-off arrives, as late after the note-off as the note-on was.
             const double held = seconds(n.off - n.on) - n.knownDelayMs / 1000.0;
             n.soundingEnd = std::min(frames, f + static_cast<std::size_t>((held - 0.005) * kRate));
+            n.held = held;
             return;
         }
     }
@@ -428,7 +434,7 @@ void findDropouts(const Recorder& rec, Note& n, std::size_t index, std::vector<D
 {
     const auto& s = rec.samples();
     std::size_t run = 0;
-    for (std::size_t f = *n.firstSound; f < n.soundingEnd; ++f) {
+    for (std::size_t f = n.start; f < n.soundingEnd; ++f) {
         if (level(s, f) < kSilent) {
             ++run;
             continue;
@@ -455,7 +461,7 @@ void findEnvelopeGaps(const Recorder& rec, Note& n)
     constexpr std::size_t step = 48;
     std::vector<double> recent;  // energies of the last 30 windows not in a gap
     bool inGap = false;
-    for (std::size_t f = *n.firstSound + 480; f + window < n.soundingEnd; f += step) {
+    for (std::size_t f = n.start + 480; f + window < n.soundingEnd; f += step) {
         double e = 0.0;
         for (std::size_t i = f; i < f + window; ++i)
             e += 0.5 * (double(s[2 * i]) * s[2 * i] + double(s[2 * i + 1]) * s[2 * i + 1]);
@@ -476,8 +482,8 @@ void findEnvelopeGaps(const Recorder& rec, Note& n)
 void measurePitch(const Recorder& rec, Note& n)
 {
     const auto& s = rec.samples();
-    const std::size_t from = *n.firstSound + static_cast<std::size_t>(0.1 * kRate);
-    const std::size_t to = *n.firstSound + static_cast<std::size_t>(0.6 * kRate);
+    const std::size_t from = n.start + static_cast<std::size_t>(0.1 * kRate);
+    const std::size_t to = n.start + static_cast<std::size_t>(0.6 * kRate);
     if (to > rec.frames())
         return;
     std::vector<float> mono(to - from);
@@ -634,21 +640,32 @@ int main(int argc, char** argv)
     int silentNotes = 0;
     int brokenPitch = 0;
     int gaps = 0;
+    for (Note& n : notes) {
+        findFirstSound(recorder, n);
+        if (n.firstSound && n.levelBefore < kTimedBelow && n.knownDelayMs == 0)
+            latencies.push_back(n.latencyMs);
+    }
+    // A note that began over a loud release is taken to start as late as the timed ones did.
+    const auto typicalDelay = static_cast<std::size_t>(median(latencies) / 1000.0 * kRate);
+    for (Note& n : notes)
+        if (n.firstSound && n.levelBefore >= kTimedBelow)
+        {
+            n.start = std::min(*n.firstSound,
+                               n.sent + typicalDelay + static_cast<std::size_t>(n.knownDelayMs / 1000.0 * kRate));
+            n.soundingEnd = std::min(recorder.frames(), n.start + static_cast<std::size_t>((n.held - 0.005) * kRate));
+        }
     for (std::size_t i = 0; i < notes.size(); ++i) {
         Note& n = notes[i];
-        findFirstSound(recorder, n);
         if (!n.firstSound) {
             ++silentNotes;
             continue;
         }
-        soundSeconds += static_cast<double>(n.soundingEnd - *n.firstSound) / kRate;
+        soundSeconds += static_cast<double>(n.soundingEnd - n.start) / kRate;
         findDropouts(recorder, n, i, dropouts);
         findEnvelopeGaps(recorder, n);
         gaps += n.gaps;
-        if (n.levelBefore < kTimedBelow && n.knownDelayMs == 0)
-            latencies.push_back(n.latencyMs);
-        const std::size_t from = *n.firstSound + static_cast<std::size_t>(0.1 * kRate);
-        const std::size_t to = *n.firstSound + static_cast<std::size_t>(0.6 * kRate);
+        const std::size_t from = n.start + static_cast<std::size_t>(0.1 * kRate);
+        const std::size_t to = n.start + static_cast<std::size_t>(0.6 * kRate);
         const bool whole = std::none_of(dropouts.begin(), dropouts.end(), [&](const Dropout& d) {
             return d.frame < to && d.frame + d.length > from;
         });
@@ -671,7 +688,9 @@ int main(int argc, char** argv)
                         n.channel + 1, n.key, n.firstSound ? static_cast<double>(*n.firstSound) / kRate : 0.0,
                         n.firstSound ? n.latencyMs : -1.0, n.sendMs, n.dropouts, n.gaps,
                         n.pitchError ? std::to_string(*n.pitchError).substr(0, 7).c_str() : "-", n.clarity,
-                        n.knownDelayMs > 0 ? "  (sent after the known delay)" : "");
+                        n.knownDelayMs > 0                 ? "  (sent after the known delay)"
+                        : n.levelBefore >= kTimedBelow ? "  (began over a release: not timed)"
+                                                       : "");
         }
     }
     if (silentNotes > 0)
@@ -688,6 +707,14 @@ int main(int argc, char** argv)
                     std::max_element(dropouts.begin(), dropouts.end(), [](auto& a, auto& b) {
                         return a.length < b.length;
                     })->length);
+    if (!dropouts.empty() && programChange) {
+        const double change = recorder.frameAt(*programChange);
+        const auto near = std::count_if(dropouts.begin(), dropouts.end(), [&](const Dropout& d) {
+            return double(d.frame) >= change && double(d.frame) < change + 2.0 * kRate;
+        });
+        const auto first = std::count_if(dropouts.begin(), dropouts.end(), [](const Dropout& d) { return d.note == 0; });
+        std::printf("  %td in the first note, %td in the 2 s after the program change\n", first, near);
+    }
     if (provokedAt) {
         const double at = recorder.frameAt(*provokedAt) / kRate;
         std::printf("  the process was stopped for %.0f ms at about %.3f s; dropouts within 0.5 s after:", options.provokeMs,
@@ -703,7 +730,7 @@ int main(int argc, char** argv)
         const Dropout& d = dropouts[i];
         const Note& n = notes[d.note];
         std::printf("  at %7.3f s (%.3f s into note %zu, %s key %d): %zu samples\n",
-                    static_cast<double>(d.frame) / kRate, static_cast<double>(d.frame - *n.firstSound) / kRate, d.note,
+                    static_cast<double>(d.frame) / kRate, static_cast<double>(d.frame - n.start) / kRate, d.note,
                     programName(n.program), n.key, d.length);
     }
     if (dropouts.size() > 12)
@@ -758,6 +785,8 @@ int main(int argc, char** argv)
         std::printf("  reference A (channel 2): mean %+.3f, %+.3f .. %+.3f (%zu notes)\n",
                     sum / static_cast<double>(reference.size()), *lo, *hi, reference.size());
     }
+    if (reference.empty())
+        std::printf("  reference A (channel 2): none measured\n");
     for (int p : {0, kOrgan}) {
         double worst = 0.0;
         double worstSettled = 0.0;
@@ -789,8 +818,8 @@ int main(int argc, char** argv)
         if (n.pitchError && std::abs(*n.pitchError) > 0.5) {
             std::printf("%s note %zu %s key %d%s %+.2f", outliers++ ? "," : "", i, programName(n.program), n.key,
                         n.channel == 1 ? " (ref)" : "", *n.pitchError);
-            if (programChange && n.afterProgramChange)
-                std::printf(" (%.2f s after the program change)", seconds(n.on - *programChange));
+            if (programChange && n.program != 0)
+                std::printf(" (%.1f s after the program change)", seconds(n.on - *programChange));
         }
     }
     std::printf("%s\n", outliers ? "" : " none");
