@@ -59,7 +59,7 @@ wait_for_server() {
 case "$server" in
   pulseaudio)
     export PULSE_SERVER="unix:$socket"
-    pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --disable-shm=no \
+    pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
       -L "module-null-sink sink_name=velmora rate=48000 format=float32le channels=2" \
       -L "module-native-protocol-unix auth-anonymous=1 socket=$socket" \
       >"$dir/pulseaudio.log" 2>&1 &
@@ -98,6 +98,14 @@ if [ "$load" = 1 ]; then
 fi
 
 echo "server: $server ($(pactl info | sed -n 's/^Server Name: //p')), load: $([ "$load" = 1 ] && echo 'two busy loops' || echo idle)"
+# What the server made of the synthesizer's stream, a few seconds in.
+( sleep 4; pactl list sink-inputs 2>/dev/null | grep -E 'application.name|Buffer Latency|Sink Latency' \
+    >"$dir/streams.txt" ) &
+pids+=($!)
 status=0
 "$bin" --source velmora.monitor "$@" || status=$?
+if [ -s "$dir/streams.txt" ]; then
+  echo "the server's view of the streams 4 s in:"
+  sed 's/^[[:space:]]*/  /' "$dir/streams.txt"
+fi
 exit "$status"
