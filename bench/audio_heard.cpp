@@ -693,6 +693,11 @@ int main(int argc, char** argv)
                                                        : "");
         }
     }
+    if (silentNotes == static_cast<int>(notes.size())) {
+        std::fprintf(stderr, "no note reached %s: does the synthesizer play to that server?\n",
+                     options.source.c_str());
+        return 2;
+    }
     if (silentNotes > 0)
         std::printf("NO SOUND for %d of %zu notes\n", silentNotes, notes.size());
 
