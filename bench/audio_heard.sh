@@ -102,8 +102,11 @@ echo "server: $server ($(pactl info | sed -n 's/^Server Name: //p')), load: $([ 
 ( sleep 4; pactl list sink-inputs 2>/dev/null | grep -E 'application.name|Buffer Latency|Sink Latency' \
     >"$dir/streams.txt" ) &
 pids+=($!)
+# In the background so that a signal to this script ends the run at once.
+"$bin" --source velmora.monitor "$@" &
+pids+=($!)
 status=0
-"$bin" --source velmora.monitor "$@" || status=$?
+wait "$!" || status=$?
 if [ -s "$dir/streams.txt" ]; then
   echo "the server's view of the streams 4 s in:"
   sed 's/^[[:space:]]*/  /' "$dir/streams.txt"
