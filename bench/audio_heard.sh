@@ -99,7 +99,7 @@ fi
 
 echo "server: $server ($(pactl info | sed -n 's/^Server Name: //p')), load: $([ "$load" = 1 ] && echo 'two busy loops' || echo idle)"
 # What the server made of the synthesizer's stream, a few seconds in.
-( sleep 4; pactl list sink-inputs 2>/dev/null | grep -E 'application.name|Buffer Latency|Sink Latency' \
+( sleep 4; pactl list sink-inputs 2>/dev/null | grep -E 'application.name|Buffer Latency|Sink Latency|node.latency|node.rate' \
     >"$dir/streams.txt" ) &
 pids+=($!)
 # In the background so that a signal to this script ends the run at once.
