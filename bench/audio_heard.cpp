@@ -454,7 +454,7 @@ void findDropouts(const Recorder& rec, Note& n, std::size_t index, std::vector<D
 // Gaps against the smoothed envelope: 6 ms of RMS (at least a period of the lowest key) every
 // 1 ms falling below 40 % of the loudest of the last 30 ms. Catches underruns that do not show as
 // exact zeros (a resampler's or a mixer's smearing), from about 3 ms up.
-void findEnvelopeGaps(const Recorder& rec, Note& n)
+void findEnvelopeGaps(const Recorder& rec, Note& n, std::vector<std::pair<std::size_t, std::size_t>>& out)
 {
     const auto& s = rec.samples();
     constexpr std::size_t window = 288;
@@ -468,8 +468,12 @@ void findEnvelopeGaps(const Recorder& rec, Note& n)
         e /= window;
         const double reference = recent.empty() ? e : *std::max_element(recent.begin(), recent.end());
         const bool gap = e < 0.16 * reference;  // 40 % in amplitude
-        if (gap && !inGap)
+        if (gap && !inGap) {
             ++n.gaps;
+            out.emplace_back(f, f + window);
+        }
+        if (gap)
+            out.back().second = f + window;
         inGap = gap;
         if (!gap) {
             recent.push_back(e);
@@ -635,6 +639,7 @@ int main(int argc, char** argv)
 
     // Analysis.
     std::vector<Dropout> dropouts;
+    std::vector<std::pair<std::size_t, std::size_t>> envelopeGaps;  // frames
     std::vector<double> latencies;
     double soundSeconds = 0.0;
     int silentNotes = 0;
@@ -662,7 +667,7 @@ int main(int argc, char** argv)
         }
         soundSeconds += static_cast<double>(n.soundingEnd - n.start) / kRate;
         findDropouts(recorder, n, i, dropouts);
-        findEnvelopeGaps(recorder, n);
+        findEnvelopeGaps(recorder, n, envelopeGaps);
         gaps += n.gaps;
         const std::size_t from = n.start + static_cast<std::size_t>(0.1 * kRate);
         const std::size_t to = n.start + static_cast<std::size_t>(0.6 * kRate);
@@ -740,10 +745,13 @@ int main(int argc, char** argv)
     }
     if (dropouts.size() > 12)
         std::printf("  ... %zu more\n", dropouts.size() - 12);
-    for (std::size_t i = 0; i < notes.size(); ++i)
-        if (notes[i].gaps > 0 && notes[i].dropouts == 0)
-            std::printf("  envelope gap without zeros in note %zu (%s key %d)\n", i, programName(notes[i].program),
-                        notes[i].key);
+    const auto unexplained = std::count_if(envelopeGaps.begin(), envelopeGaps.end(), [&](const auto& g) {
+        return std::none_of(dropouts.begin(), dropouts.end(), [&](const Dropout& d) {
+            return d.frame < g.second && d.frame + d.length > g.first;
+        });
+    });
+    if (unexplained > 0)
+        std::printf("  %td envelope gaps without a run of zeros in them\n", unexplained);
 
     if (!latencies.empty()) {
         const auto worst = std::max_element(latencies.begin(), latencies.end());
