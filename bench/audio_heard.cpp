@@ -316,22 +316,21 @@ private:
 std::vector<Note> schedule(double totalSeconds, double period, const std::array<std::int32_t, 12>& cents,
                            double knownDelayMs)
 {
-    // Piano in the first half, the organ in the second; the reference A every ninth note, every
-    // other one sent a known time after its time stamp to check the latency estimate.
+    // Piano in the first half, the organ in the second; the reference A every ninth note. Every
+    // fourth note is sent a known time after its time stamp, to check the latency estimate.
     const int count = totalSeconds > 0 ? std::max(4, static_cast<int>(totalSeconds / period)) : 2 * (24 + 3);
     std::vector<Note> notes;
     int key = kFirstKey;
-    int references = 0;
     for (int i = 0; i < count; ++i) {
         const int half = i < count / 2 ? 0 : 1;
         const int slot = half == 0 ? i : i - count / 2;
         Note n;
         n.program = half == 0 ? 0 : kOrgan;
         n.afterProgramChange = half == 1 && slot < 2;
+        n.knownDelayMs = slot % 4 == 2 ? knownDelayMs : 0.0;
         if (slot % 9 == 4) {
             n.channel = 1;
             n.key = kReferenceKey;
-            n.knownDelayMs = (references++ % 2 == 1) ? knownDelayMs : 0.0;
         } else {
             n.key = key;
             n.wantedCents = cents[static_cast<std::size_t>(key % 12)];
