@@ -29,8 +29,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
@@ -52,7 +50,7 @@ constexpr double kHoldSeconds = 0.9;
 // A run of this many samples without sound inside a note is a dropout.
 constexpr std::size_t kDropoutSamples = 32;
 constexpr float kSilent = 1e-7f;
-// First sound: -80 dBFS, and above the peaks of what is left of the previous note's release.
+// First sound is at least this loud: -80 dBFS.
 constexpr float kAudible = 1e-4f;
 constexpr std::size_t kReadFrames = 120;  // 2.5 ms
 
@@ -281,7 +279,8 @@ public:
             if (read(fds[0], plan, sizeof plan) == static_cast<ssize_t>(sizeof plan) && plan[0] >= 0) {
                 timespec wait{static_cast<time_t>(plan[0]), static_cast<long>(std::fmod(plan[0], 1.0) * 1e9)};
                 nanosleep(&wait, nullptr);
-                timespec stop{0, static_cast<long>(plan[1] * 1e6)};
+                const double stopSeconds = plan[1] / 1000.0;
+                timespec stop{static_cast<time_t>(stopSeconds), static_cast<long>(std::fmod(stopSeconds, 1.0) * 1e9)};
                 kill(parent, SIGSTOP);
                 nanosleep(&stop, nullptr);
                 kill(parent, SIGCONT);
@@ -564,13 +563,6 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    const std::string loadBefore = loadAverage();
-    Recorder recorder;
-    if (!recorder.start(options.source, options.seconds))
-        return 2;
-    // Some sound-server time before anything plays, so that the first note-on has a baseline.
-    recorder.waitForFrames(static_cast<std::size_t>(0.3 * kRate));
-
     std::mt19937 random(options.seed);
     std::uniform_int_distribution<int> offset(-30, 30);
     std::array<std::int32_t, 12> cents{};
@@ -578,6 +570,13 @@ int main(int argc, char** argv)
         c = offset(random);
     const double period = kHoldSeconds + options.gap;
     std::vector<Note> notes = schedule(options.seconds, period, cents, options.knownDelayMs);
+
+    const std::string loadBefore = loadAverage();
+    Recorder recorder;
+    if (!recorder.start(options.source, static_cast<double>(notes.size()) * period))
+        return 2;
+    // Some sound-server time before anything plays, so that the first note-on has a baseline.
+    recorder.waitForFrames(static_cast<std::size_t>(0.3 * kRate));
 
     auto output = createBuiltinSynthOutput();
     Handle handle = kNoHandle;
