@@ -11,7 +11,7 @@ namespace velmora::midi::synth {
 // quick key and grows by itself after an underrun, remembered for the rest of the run, so that a
 // busy machine costs a few milliseconds of latency instead of clicks.
 struct PulseLatency {
-    double initialMilliseconds = 15.0;
+    double initialMilliseconds = 10.0;
     double maximumMilliseconds = 120.0;
     double growth = 1.5;
 };
