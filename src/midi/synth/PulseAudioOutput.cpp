@@ -9,8 +9,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <vector>
 
 namespace velmora::midi::synth {
 
@@ -20,7 +18,7 @@ constexpr int kChannelsOut = 2;
 constexpr std::size_t kFrameBytes = kChannelsOut * sizeof(float);
 // How long the server may take to answer before the device counts as having no driver.
 constexpr auto kConnectTimeout = std::chrono::milliseconds(2000);
-// Above the servers' own threads would starve them; this is the priority audio clients ask for.
+// Above ordinary threads, below the servers' own real-time threads, which must run first.
 constexpr int kRealtimePriority = 10;
 constexpr std::uint32_t kDefaultRate = 48000;
 
@@ -69,7 +67,6 @@ public:
         pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop.get());
         pa_proplist* props = pa_proplist_new();
         pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Velmora");
-        pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "org.example.velmora");
         pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
         m_context = pa_context_new_with_proplist(api, "Velmora", props);
         pa_proplist_free(props);
