@@ -117,18 +117,38 @@ protected:
         return std::make_unique<BuiltinSynthOutput>(std::move(options), makePulseAudioBackend(PulseLatency{}, m_stats));
     }
 
-    // The pitch of a note as it arrives at the server, its first 0.15 s left out.
+    // The pitch of a note as it arrives at the server, its first 0.15 s left out. A take with a
+    // dropout in it (a build machine busy with other tests) is played again: dropouts are the
+    // benchmark's business, the tuning is this test's.
     std::optional<double> heardHz(BuiltinSynthOutput& out, Handle handle, int channel)
     {
         const auto status = static_cast<std::uint8_t>(channel);
-        out.shortMessage(handle, packShortMessage(0x90 | status, 69, 100));
-        const auto heard = listen(m_server->address(), 0.75);
-        out.shortMessage(handle, packShortMessage(0x80 | status, 69, 0));
-        if (heard.size() < kRate / 2)
-            return std::nullopt;
-        const auto steady = std::span(heard).subspan(kRate * 15 / 100);
-        const auto estimate = estimatePitchNear(steady, kRate, 440.0);
-        return estimate ? std::optional(estimate->hz) : std::nullopt;
+        for (int take = 0; take < 3; ++take) {
+            out.shortMessage(handle, packShortMessage(0x90 | status, 69, 100));
+            const auto heard = listen(m_server->address(), 0.75);
+            out.shortMessage(handle, packShortMessage(0x80 | status, 69, 0));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (heard.size() < kRate / 2)
+                return std::nullopt;
+            const auto steady = std::span(heard).subspan(kRate * 15 / 100);
+            if (hasDropout(steady))
+                continue;
+            const auto estimate = estimatePitchNear(steady, kRate, 440.0);
+            return estimate ? std::optional(estimate->hz) : std::nullopt;
+        }
+        return std::nullopt;
+    }
+
+    static bool hasDropout(std::span<const float> samples)
+    {
+        constexpr std::size_t kRun = 32;
+        std::size_t silent = 0;
+        for (float s : samples) {
+            silent = std::abs(s) < 1e-7f ? silent + 1 : 0;
+            if (silent >= kRun)
+                return true;
+        }
+        return false;
     }
 
     QTemporaryDir m_dir;
