@@ -1,6 +1,6 @@
 // The built-in synthesizer through a real PulseAudio server of the test's own, with a null sink
 // whose monitor is what a listener would hear.
-#include "midi/BuiltinSynth.h"
+#include "midi/GsMessages.h"
 #include "midi/synth/BuiltinSynthOutput.h"
 #include "midi/synth/PitchEstimator.h"
 #include "midi/synth/PulseAudioOutput.h"
@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -88,13 +89,6 @@ std::vector<float> listen(const QString& server, double seconds)
     return read < 0 ? std::vector<float>{} : samples;
 }
 
-std::vector<std::uint8_t> tuneA(int cents)
-{
-    const auto data = static_cast<std::uint8_t>(0x40 + cents);
-    const unsigned sum = 0x40 + 0x11 + 0x49 + data;
-    return {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x11, 0x49, data, static_cast<std::uint8_t>((128 - sum % 128) % 128), 0xF7};
-}
-
 class PulseOutputTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -166,7 +160,10 @@ TEST_F(PulseOutputTest, TheServerHearsTheTuningThatWasSent)
     ASSERT_EQ(out->audioFormat()->driver, "pulseaudio");
     EXPECT_EQ(out->audioFormat()->sampleRate, kRate);
 
-    const auto message = tuneA(-30);
+    // The program's own scale-tuning message, with only A moved.
+    std::array<std::int32_t, 12> offsets{};
+    offsets[9] = -30;
+    const ScaleTuningMessage message = buildScaleTuningMsg(exerciseTuningData(offsets));
     MidiHeader header{message.data(), static_cast<std::uint32_t>(message.size())};
     ASSERT_EQ(out->prepareHeader(handle, header, kMidiHeaderSize), mmresult::NoError);
     ASSERT_EQ(out->longMessage(handle, header, kMidiHeaderSize), mmresult::NoError);

@@ -10,6 +10,7 @@
 #include "platform/Clock.h"
 #include "platform/Services.h"
 #include "shell/gui/Application.h"
+#include "shell/gui/MouseSteps.h"
 #include "shell/gui/vostrelUnit1.h"
 #include "windows/gui/vostrelUnit5.h"
 #include "windows/gui/vostrelUnit7.h"
@@ -236,9 +237,10 @@ void TForm3::Button4Click()
 bool TForm3::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == Button2) {
-        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
+        const MouseStep step = mouseStep(event);
+        if (step == MouseStep::Down)
             Button2MouseDown();
-        else if (event->type() == QEvent::MouseButtonRelease)
+        else if (step == MouseStep::Up)
             Button2MouseUp();
     }
     return QWidget::eventFilter(watched, event);

@@ -255,7 +255,6 @@ private:
     static void onUnderflow(pa_stream* stream, void* data)
     {
         auto* self = static_cast<PulseStream*>(data);
-        self->m_stats->underruns.fetch_add(1);
         const double now = self->m_stats->targetMilliseconds.load();
         const double grown = std::min(now * self->m_latency.growth, self->m_latency.maximumMilliseconds);
         if (grown <= now)
@@ -280,20 +279,21 @@ private:
         if (!m_loop)
             return;
         if (m_running) {
-            LoopLock lock(m_loop.get());
-            if (m_stream) {
-                pa_stream_set_write_callback(m_stream, nullptr, nullptr);
-                pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
-                pa_stream_set_state_callback(m_stream, nullptr, nullptr);
-                pa_stream_disconnect(m_stream);
+            {
+                LoopLock lock(m_loop.get());
+                if (m_stream) {
+                    pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+                    pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
+                    pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+                    pa_stream_disconnect(m_stream);
+                }
+                if (m_context) {
+                    pa_context_set_state_callback(m_context, nullptr, nullptr);
+                    pa_context_disconnect(m_context);
+                }
             }
-            if (m_context) {
-                pa_context_set_state_callback(m_context, nullptr, nullptr);
-                pa_context_disconnect(m_context);
-            }
-        }
-        if (m_running)
             pa_threaded_mainloop_stop(m_loop.get());
+        }
         if (m_stream)
             pa_stream_unref(m_stream);
         if (m_context)

@@ -20,7 +20,6 @@ struct PulseLatency {
 // the stream's callback thread.
 struct PulseStreamStats {
     std::atomic<double> targetMilliseconds{0.0};
-    std::atomic<unsigned> underruns{0};
     std::atomic<bool> lost{false};
 };
 

@@ -11,6 +11,7 @@
 #include "shell/gui/Application.h"
 #include "shell/gui/KeyPreview.h"
 #include "shell/gui/KeyShape.h"
+#include "shell/gui/MouseSteps.h"
 #include "exercise/gui/vostrelUnit2.h"
 #include "windows/gui/vostrelUnit4.h"
 #include "windows/gui/vostrelUnit5.h"
@@ -400,10 +401,10 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
             move(outer->x, outer->y);
     }
     if (watched == Button1) {
-        // The second press of a quick pair comes as a double-click; it sounds the A all the same.
-        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
+        const MouseStep step = mouseStep(event);
+        if (step == MouseStep::Down)
             Button1MouseDown();
-        else if (event->type() == QEvent::MouseButtonRelease)
+        else if (step == MouseStep::Up)
             Button1MouseUp();
     } else if (watched == Label1 && event->type() == QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
