@@ -63,8 +63,9 @@ int main(int argc, char* argv[])
     velmora::test::RecordingSoundClip sound;
     velmora::NullAdvertisingHook advertising;
     QTemporaryDir folder;
-    velmora::Platform platform{*midi, clock, random, boxes, clipboard, web, sound, advertising,
-                               std::filesystem::path(folder.path().toStdString()) / "vostrel.ini",
+    velmora::test::ScriptedSettingsFolders folders;
+    velmora::Platform platform{*midi, clock, random, boxes, clipboard, web, sound, advertising, folders,
+                               {std::filesystem::path(folder.path().toStdString()) / "vostrel.ini", {}, {}},
                                velmora::systemDateTimeFormats()};
     velmora::Application app(velmora::Edition::Japanese, platform);
     if (!app.createWindows()) {

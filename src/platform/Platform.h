@@ -1,6 +1,7 @@
 #pragma once
 
 #include "exercise/DateTimeFormat.h"
+#include "shell/SettingsLocation.h"
 
 #include <filesystem>
 
@@ -12,6 +13,7 @@ class Clipboard;
 class WebShell;
 class SoundClip;
 class AdvertisingHook;
+class SettingsFolders;
 namespace midi {
 class MidiOutput;
 }
@@ -27,7 +29,8 @@ struct Platform {
     WebShell& web;
     SoundClip& sound;
     AdvertisingHook& advertising;
-    std::filesystem::path settingsPath;
+    SettingsFolders& folders;
+    SettingsLocation settingsLocation;
     DateTimeFormats dateTimeFormats;
 };
 

@@ -3,6 +3,8 @@
 #include "platform/SettingsFolders.h"
 #include "shell/SettingsFile.h"
 
+#include <system_error>
+
 namespace velmora {
 
 std::string_view userSettingsFolderName(Edition edition)
@@ -10,19 +12,33 @@ std::string_view userSettingsFolderName(Edition edition)
     return edition == Edition::English ? "velmora-english" : "velmora";
 }
 
-std::filesystem::path chooseSettingsPath(const std::filesystem::path& executable, Edition edition,
-                                         SettingsFolders& folders)
+SettingsLocation chooseSettingsLocation(const std::filesystem::path& executable, Edition edition,
+                                        const SettingsFolders& folders)
 {
     const std::filesystem::path beside = settingsPathFor(executable);
     if (folders.canCreateFilesIn(beside.parent_path()))
-        return beside;
+        return {beside, {}, {}};
     const std::filesystem::path config = folders.userConfigFolder();
     if (config.empty())
-        return beside;
+        return {beside, {}, {}};
     const std::filesystem::path folder = config / userSettingsFolderName(edition);
-    // A folder that cannot be made shows up at shutdown, as the save fails with this path.
-    folders.createFolder(folder);
-    return folder / beside.filename();
+    return {folder / beside.filename(), beside, folder};
+}
+
+SettingsFile loadSettings(const SettingsLocation& location)
+{
+    std::error_code error;
+    if (location.startValues.empty() || std::filesystem::exists(location.file, error) || error)
+        return SettingsFile::load(location.file);
+    return SettingsFile::load(location.startValues);
+}
+
+bool saveSettings(const SettingsFile& settings, const SettingsLocation& location, SettingsFolders& folders)
+{
+    // A folder that cannot be made shows up as the failed save of this location's file.
+    if (!location.folderToMake.empty() && !folders.createFolder(location.folderToMake))
+        return false;
+    return settings.save(location.file);
 }
 
 }  // namespace velmora

@@ -45,8 +45,8 @@ int main(int argc, char* argv[])
     velmora::QtSoundClip sound(QStringLiteral("qrc:/clip100.wav"));
     velmora::NullAdvertisingHook advertising;
     velmora::QtSettingsFolders folders;
-    velmora::Platform platform{*midiOutput, clock, random, boxes, clipboard, web, sound, advertising,
-                               velmora::chooseSettingsPath(executable, kEdition, folders),
+    velmora::Platform platform{*midiOutput, clock, random, boxes, clipboard, web, sound, advertising, folders,
+                               velmora::chooseSettingsLocation(executable, kEdition, folders),
                                velmora::systemDateTimeFormats()};
 
     velmora::Application app(kEdition, platform);

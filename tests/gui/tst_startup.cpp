@@ -5,6 +5,7 @@
 #include "exercise/gui/vostrelUnit3.h"
 #include "platform/qt/QtPlatform.h"
 #include "platform/qt/QtSettingsFolders.h"
+#include "shell/SettingsFile.h"
 #include "shell/SettingsLocation.h"
 #include "shell/gui/vostrelUnit1.h"
 #include "windows/gui/vostrelUnit5.h"
@@ -20,6 +21,7 @@
 #include <QtTest>
 
 #include <fstream>
+#include <iterator>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -57,10 +59,11 @@ private slots:
     void badSettingsFilesNeverCrashAndGeometryStaysReachable();
     void unwritableSettingsFileIsReportedAndShutdownCompletes();
     void settingsStayBesideAProgramWhoseFolderIsWritable();
-    void settingsOfAnInstalledProgramLiveInTheUserConfigFolder_data();
-    void settingsOfAnInstalledProgramLiveInTheUserConfigFolder();
+    void installedProgramStartsFromTheFileBesideItAndSavesForTheUser_data();
+    void installedProgramStartsFromTheFileBesideItAndSavesForTheUser();
+    void installedJapaneseEditionWithoutDeviceMakesNoConfigFolder();
     void settingsThatFitNowhereAreReportedWithTheConfigPath();
-    void userConfigFolderFollowsXdgConfigHomeAndIsCreated();
+    void userConfigFolderFollowsXdgConfigHomeAndIsMadeAtTheSave();
     void statusBarShowsDateAndTime();
     void realRandomSourceDrawsEveryValueBelowN();
     void activatingMainWindowShowsAdjustmentWindow();
@@ -365,22 +368,24 @@ void StartupTest::settingsStayBesideAProgramWhoseFolderIsWritable()
     const std::filesystem::path base = root.path().toStdString();
     const std::filesystem::path programFolder = base / "portable";
     std::filesystem::create_directories(programFolder);
-    ScriptedSettingsFolders folders;
-    folders.config = base / "config";
-    folders.writable = {programFolder};
 
     AppHarness h;
-    h.placeSettingsAsProgram(programFolder / "vostrel", folders);
+    h.folders.config = base / "config";
+    h.folders.writable = {programFolder};
+    h.placeSettingsAsProgram(programFolder / "vostrel");
     QCOMPARE(h.settingsPath(), programFolder / "vostrel.ini");
+    h.writeSettings("[window]\r\nTop=60\r\nLeft=70\r\n");
     QVERIFY(h.start());
+    QCOMPARE(h.app().form1()->pos(), QPoint(70, 60));
+    h.app().form1()->move(90, 100);
     h.app().form1()->close();
     QVERIFY(h.boxes.messages.empty());
-    QVERIFY(std::filesystem::exists(programFolder / "vostrel.ini"));
-    QVERIFY(folders.created.empty());
-    QVERIFY(!std::filesystem::exists(folders.config));
+    QVERIFY(QString::fromStdString(h.readSettings()).contains("Top=100\r\nLeft=90\r\n"));
+    QVERIFY(h.folders.created.empty());
+    QVERIFY(!std::filesystem::exists(h.folders.config));
 }
 
-void StartupTest::settingsOfAnInstalledProgramLiveInTheUserConfigFolder_data()
+void StartupTest::installedProgramStartsFromTheFileBesideItAndSavesForTheUser_data()
 {
     QTest::addColumn<Edition>("edition");
     QTest::addColumn<QString>("folder");
@@ -388,7 +393,7 @@ void StartupTest::settingsOfAnInstalledProgramLiveInTheUserConfigFolder_data()
     QTest::newRow("english") << Edition::English << "velmora-english";
 }
 
-void StartupTest::settingsOfAnInstalledProgramLiveInTheUserConfigFolder()
+void StartupTest::installedProgramStartsFromTheFileBesideItAndSavesForTheUser()
 {
     QFETCH(Edition, edition);
     QFETCH(QString, folder);
@@ -396,55 +401,77 @@ void StartupTest::settingsOfAnInstalledProgramLiveInTheUserConfigFolder()
     const std::filesystem::path base = root.path().toStdString();
     const std::filesystem::path programFolder = base / "usr/lib/velmora";
     std::filesystem::create_directories(programFolder);
-    // Left by a run with more rights: it could never be saved again, so it is not taken.
+    // An administrator's start values beside the program, which the user cannot write.
+    const std::string shared = "[window]\r\nTop=300\r\nLeft=310\r\n[dev]\r\ndev_num=1\r\ngakki=Second port\r\n";
     {
-        std::ofstream stale(programFolder / "vostrel.ini", std::ios::binary);
-        stale << "[window]\r\nTop=300\r\nLeft=300\r\n";
+        std::ofstream out(programFolder / "vostrel.ini", std::ios::binary);
+        out << shared;
     }
-    ScriptedSettingsFolders folders;
-    folders.config = base / "home/.config";
-    const std::filesystem::path expected = folders.config / folder.toStdString() / "vostrel.ini";
+    const std::filesystem::path config = base / "home/.config";
+    const std::filesystem::path expected = config / folder.toStdString() / "vostrel.ini";
+    const auto readShared = [&] {
+        std::ifstream in(programFolder / "vostrel.ini", std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
 
     AppHarness first(edition);
-    first.placeSettingsAsProgram(programFolder / "vostrel", folders);
+    first.folders.config = config;
+    first.placeSettingsAsProgram(programFolder / "vostrel");
     QCOMPARE(first.settingsPath(), expected);
-    QVERIFY(std::filesystem::is_directory(expected.parent_path()));
     QVERIFY(first.start());
-    QCOMPARE(first.app().form1()->pos(), QPoint(193, 159));
-    first.app().form1()->ComboBox1->setCurrentIndex(1);
-    first.app().form1()->ComboBox1Change(1);
+    QCOMPARE(first.app().form1()->pos(), QPoint(310, 300));
+    QCOMPARE(first.app().form1()->ComboBox1->currentIndex(), 1);
+    QVERIFY(!std::filesystem::exists(config));
     first.app().form1()->move(70, 80);
     first.app().form1()->close();
     QVERIFY(first.boxes.messages.empty());
+    QVERIFY(QString::fromStdString(first.readSettings()).contains("Top=80\r\nLeft=70\r\n"));
     QVERIFY(QString::fromStdString(first.readSettings()).contains("gakki=Second port\r\n"));
+    QCOMPARE(readShared(), shared);
 
+    // From now on the user's own file counts, not the administrator's.
     AppHarness second(edition);
-    second.placeSettingsAsProgram(programFolder / "vostrel", folders);
+    second.folders.config = config;
+    second.placeSettingsAsProgram(programFolder / "vostrel");
     QVERIFY(second.start());
     QCOMPARE(second.app().form1()->pos(), QPoint(70, 80));
     QCOMPARE(second.app().form1()->ComboBox1->currentIndex(), 1);
     second.app().form1()->close();
     QVERIFY(second.boxes.messages.empty());
+    QCOMPARE(readShared(), shared);
+}
+
+void StartupTest::installedJapaneseEditionWithoutDeviceMakesNoConfigFolder()
+{
+    QTemporaryDir root;
+    const std::filesystem::path base = root.path().toStdString();
+    std::filesystem::create_directories(base / "usr/lib/velmora");
+    AppHarness h(Edition::Japanese, {});
+    h.folders.config = base / "home/.config";
+    h.placeSettingsAsProgram(base / "usr/lib/velmora/vostrel");
+    QVERIFY(!h.start());
+    h.destroyApp();
+    QCOMPARE(h.boxes.messages.size(), std::size_t(1));
+    QVERIFY(h.folders.created.empty());
+    QVERIFY(!std::filesystem::exists(base / "home"));
 }
 
 void StartupTest::settingsThatFitNowhereAreReportedWithTheConfigPath()
 {
     QTemporaryDir root;
     const std::filesystem::path base = root.path().toStdString();
-    ScriptedSettingsFolders folders;
-    folders.config = base / "config";
-    folders.canCreateFolders = false;
-
     AppHarness h;
-    h.placeSettingsAsProgram(base / "program/vostrel", folders);
+    h.folders.config = base / "config";
+    h.folders.canCreateFolders = false;
+    h.placeSettingsAsProgram(base / "program/vostrel");
     QVERIFY(h.start());
     h.app().form1()->close();
     QCOMPARE(h.boxes.messages.size(), std::size_t(1));
-    QCOMPARE(q(h.boxes.messages[0]), q("設定ファイルを保存できませんでした\n" + (folders.config / "velmora/vostrel.ini").string()));
+    QCOMPARE(q(h.boxes.messages[0]), q("設定ファイルを保存できませんでした\n" + (h.folders.config / "velmora/vostrel.ini").string()));
     QVERIFY(!std::filesystem::exists(base / "program"));
 }
 
-void StartupTest::userConfigFolderFollowsXdgConfigHomeAndIsCreated()
+void StartupTest::userConfigFolderFollowsXdgConfigHomeAndIsMadeAtTheSave()
 {
     QTemporaryDir root;
     const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
@@ -452,15 +479,18 @@ void StartupTest::userConfigFolderFollowsXdgConfigHomeAndIsCreated()
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(root.filePath("xdg")));
     QtSettingsFolders folders;
     const std::filesystem::path base = root.path().toStdString();
-    const std::filesystem::path chosen = chooseSettingsPath(base / "missing/vostrel", Edition::Japanese, folders);
-    const std::filesystem::path beside = chooseSettingsPath(base / "vostrel", Edition::Japanese, folders);
+    const SettingsLocation chosen = chooseSettingsLocation(base / "missing/vostrel", Edition::Japanese, folders);
+    const SettingsLocation beside = chooseSettingsLocation(base / "vostrel", Edition::Japanese, folders);
     if (wasSet)
         qputenv("XDG_CONFIG_HOME", saved);
     else
         qunsetenv("XDG_CONFIG_HOME");
-    QCOMPARE(chosen, base / "xdg/velmora/vostrel.ini");
-    QVERIFY(std::filesystem::is_directory(base / "xdg/velmora"));
-    QCOMPARE(beside, base / "vostrel.ini");
+    QCOMPARE(chosen.file, base / "xdg/velmora/vostrel.ini");
+    QVERIFY(!std::filesystem::exists(base / "xdg"));
+    QVERIFY(saveSettings(SettingsFile::fromText("[dev]\r\nmap=4\r\n"), chosen, folders));
+    QVERIFY(std::filesystem::is_regular_file(base / "xdg/velmora/vostrel.ini"));
+    QCOMPARE(beside.file, base / "vostrel.ini");
+    QVERIFY(beside.startValues.empty() && beside.folderToMake.empty());
 }
 
 void StartupTest::realRandomSourceDrawsEveryValueBelowN()

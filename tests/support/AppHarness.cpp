@@ -15,8 +15,8 @@ namespace velmora::test {
 AppHarness::AppHarness(Edition edition, std::vector<std::string> devices) : midi(std::move(devices))
 {
     midi.setTimeSource([this] { return clock.elapsedMilliseconds(); });
-    m_settingsPath = std::filesystem::path(m_dir.path().toStdString()) / "vostrel.ini";
-    m_platform.reset(new Platform{midi, clock, random, boxes, clipboard, web, sound, advertising, m_settingsPath,
+    const SettingsLocation location{std::filesystem::path(m_dir.path().toStdString()) / "vostrel.ini", {}, {}};
+    m_platform.reset(new Platform{midi, clock, random, boxes, clipboard, web, sound, advertising, folders, location,
                                   DateTimeFormats{QStringLiteral("yyyy/MM/dd"), QStringLiteral("H:mm:ss")}});
     m_app = std::make_unique<Application>(edition, *m_platform);
 }
@@ -28,21 +28,20 @@ bool AppHarness::start()
     return m_app->createWindows();
 }
 
-void AppHarness::placeSettingsAsProgram(const std::filesystem::path& executable, SettingsFolders& folders)
+void AppHarness::placeSettingsAsProgram(const std::filesystem::path& executable)
 {
-    m_settingsPath = chooseSettingsPath(executable, m_app->edition(), folders);
-    m_platform->settingsPath = m_settingsPath;
+    m_platform->settingsLocation = chooseSettingsLocation(executable, m_app->edition(), folders);
 }
 
 void AppHarness::writeSettings(const std::string& text)
 {
-    std::ofstream out(m_settingsPath, std::ios::binary);
+    std::ofstream out(settingsPath(), std::ios::binary);
     out << text;
 }
 
 std::string AppHarness::readSettings() const
 {
-    std::ifstream in(m_settingsPath, std::ios::binary);
+    std::ifstream in(settingsPath(), std::ios::binary);
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();

@@ -35,9 +35,10 @@ public:
     Application& app() { return *m_app; }
     // Ends the program object as the process would at exit.
     void destroyApp() { m_app.reset(); }
-    const std::filesystem::path& settingsPath() const { return m_settingsPath; }
-    // Places the settings file as the program does for `executable`, before start().
-    void placeSettingsAsProgram(const std::filesystem::path& executable, SettingsFolders& folders);
+    // The file the settings are read from and written to.
+    const std::filesystem::path& settingsPath() const { return m_platform->settingsLocation.file; }
+    // Places the settings as the program does for `executable` on `folders`, before start().
+    void placeSettingsAsProgram(const std::filesystem::path& executable);
     void writeSettings(const std::string& text);
     std::string readSettings() const;
 
@@ -61,10 +62,12 @@ public:
     RecordingWebShell web;
     RecordingSoundClip sound;
     RecordingAdvertisingHook advertising;
+    // The file system as placeSettingsAsProgram sees it; until then the settings file is in a
+    // temporary folder of its own.
+    ScriptedSettingsFolders folders;
 
 private:
     QTemporaryDir m_dir;
-    std::filesystem::path m_settingsPath;
     std::unique_ptr<Platform> m_platform;
     std::unique_ptr<Application> m_app;
     std::size_t m_recordMark = 0;

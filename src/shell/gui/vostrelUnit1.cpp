@@ -173,7 +173,7 @@ bool TForm1::FormCreate()
     }
     port.setDeviceCount(static_cast<int>(count));
 
-    m_app.settings() = SettingsFile::load(platform.settingsPath);
+    m_app.settings() = loadSettings(platform.settingsLocation);
     SettingsFile& settings = m_app.settings();
     const StoredSettings stored = readStoredSettings(settings);
     applyStoredGeometry(stored.height, stored.width, stored.top, stored.left);
@@ -251,10 +251,10 @@ void TForm1::FormClose()
     SettingsFile& settings = m_app.settings();
     writeStoredSettings(settings, {outerHeight(), outerWidth(), outerTop(), outerLeft(), port.deviceId(),
                                    ComboBox1->currentText().toStdString(), m_app.mapSetting()});
-    if (!settings.save(platform.settingsPath)) {
+    if (!saveSettings(settings, platform.settingsLocation, platform.folders)) {
         // The window position and device would otherwise be lost without a word.
         platform.boxes.showMessage(m_app.text(TextKey::MsgSettingsNotSaved) + "\n"
-                                   + platform.settingsPath.string());
+                                   + platform.settingsLocation.file.string());
     }
     Timer1->stop();
 }
