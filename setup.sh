@@ -13,7 +13,7 @@ packages=(
   fonts-noto-cjk fonts-dejavu-core fonts-freefont-ttf desktop-file-utils
   xvfb xauth imagemagick openbox xdotool x11-utils xclip
   pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
-  dpkg-dev appstream python3 libx11-6
+  dpkg-dev appstream lintian python3 libx11-6
 )
 
 missing=()
