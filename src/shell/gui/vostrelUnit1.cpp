@@ -7,6 +7,7 @@
 #include "midi/GsMessages.h"
 #include "platform/Clock.h"
 #include "platform/Services.h"
+#include "shell/SettingsLocation.h"
 #include "shell/WindowGeometry.h"
 #include "shell/gui/Application.h"
 #include "shell/gui/KeyPreview.h"
