@@ -2,7 +2,9 @@
 // live engine as the sound server asks for it (10 ms of audio every 10 ms), another holds a chord,
 // changes the program, plays again and so on through all 128 programs. Prints the render times'
 // median, percentiles and maximum, for the callbacks during the browsing: as wall time, and as
-// the render thread's own CPU time, which a busy machine's preemption does not inflate.
+// the render thread's own CPU time, which a busy machine's preemption does not inflate. Also
+// counts, from FluidSynth's debug log, the samples unloaded on each thread: an unload takes the
+// sample cache's process-wide lock, logs and frees.
 //
 //   render_during_program_change [--soundfont FILE] [--rounds N] [--gap-ms N]
 
@@ -31,6 +33,23 @@ double threadCpuMicros()
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return 1e6 * static_cast<double>(t.tv_sec) + 1e-3 * static_cast<double>(t.tv_nsec);
+}
+
+struct UnloadCount {
+    std::thread::id renderer;
+    std::atomic<int> onRenderer{0};
+    std::atomic<int> elsewhere{0};
+};
+
+void onDebugMessage(int, const char* message, void* data)
+{
+    auto* count = static_cast<UnloadCount*>(data);
+    if (std::strncmp(message, "Unloading sample", 16) != 0)
+        return;
+    if (std::this_thread::get_id() == count->renderer)
+        count->onRenderer.fetch_add(1);
+    else
+        count->elsewhere.fetch_add(1);
 }
 
 void report(const char* what, std::vector<double> sorted)
@@ -76,13 +95,19 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    UnloadCount unloads;
+    fluid_set_log_function(FLUID_DBG, onDebugMessage, &unloads);
+
     constexpr int kFrames = 480;  // 10 ms at 48 kHz, what the stream asks for
     std::atomic<bool> done{false};
     std::vector<double> micros;
     std::vector<double> cpuMicros;
     micros.reserve(100000);
     cpuMicros.reserve(100000);
+    std::atomic<bool> started{false};
     std::thread renderer([&] {
+        unloads.renderer = std::this_thread::get_id();
+        started.store(true);
         std::vector<float> stereo(2 * kFrames);
         auto next = Clock::now();
         while (!done.load()) {
@@ -96,6 +121,8 @@ int main(int argc, char** argv)
         }
     });
 
+    while (!started.load())
+        std::this_thread::yield();
     const std::uint8_t chord[] = {60, 64, 67, 69};
     for (int round = 0; round < rounds; ++round) {
         for (int program = 0; program < 128; ++program) {
@@ -117,5 +144,8 @@ int main(int argc, char** argv)
     std::printf("%zu callbacks of %d frames during %d program changes\n", micros.size(), kFrames, 128 * rounds);
     report("wall", micros);
     report("thread CPU", cpuMicros);
+    std::printf("samples unloaded on the render thread: %d, on the sending thread: %d\n", unloads.onRenderer.load(),
+                unloads.elsewhere.load());
+    fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
     return 0;
 }
