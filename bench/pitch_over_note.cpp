@@ -4,7 +4,10 @@
 // note-on. Prints per key the pitch over the whole span, the median of the windows and their
 // lowest and highest (the wander within the note), in cents from the key's equal-tempered pitch.
 //
+// --series KEY prints that key's windows in time order as well.
+//
 //   pitch_over_note [--soundfont FILE] [--program N] [--settle SECONDS] [--seconds SECONDS]
+//                   [--series KEY]
 
 #include "midi/MidiOutput.h"
 #include "midi/synth/CalibrationService.h"
@@ -33,6 +36,7 @@ constexpr double kTo = 1.5;
 constexpr double kWindow = 0.1;
 
 struct Heard {
+    std::vector<double> series;  // the windows in time order, 50 ms apart
     double span = 0;
     double median = 0;
     double lowest = 0;
@@ -69,6 +73,7 @@ Heard hear(SynthEngine& engine, int channel, int key)
     std::vector<double> windows;
     for (std::size_t at = from; at + width <= to; at += width / 2)
         windows.push_back(cents(all.subspan(at, width)));
+    h.series = windows;
     std::sort(windows.begin(), windows.end());
     h.median = windows[windows.size() / 2];
     h.lowest = windows.front();
@@ -83,6 +88,7 @@ int main(int argc, char** argv)
     std::string font;
     int program = 0;
     KeyMeasurement how;
+    int series = -1;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--soundfont"))
             font = argv[i + 1];
@@ -92,6 +98,8 @@ int main(int argc, char** argv)
             how.settleSeconds = std::atof(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--seconds"))
             how.measureSeconds = std::atof(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--series"))
+            series = std::atoi(argv[i + 1]);
     }
     if (font.empty()) {
         const auto found = findGeneralMidiSoundFont();
@@ -132,6 +140,12 @@ int main(int argc, char** argv)
     for (int key = kFirstKey; key <= kLastKey; ++key) {
         const Heard h = hear(*engine, 0, key);
         std::printf("%3d  %+6.2f  %+6.2f  %+6.2f  %+6.2f\n", key, h.span, h.median, h.lowest, h.highest);
+        if (key == series) {
+            std::printf("     windows from %.2f s, 50 ms apart:", kFrom);
+            for (double c : h.series)
+                std::printf(" %+.1f", c);
+            std::printf("\n");
+        }
         worstSpan = std::max(worstSpan, std::abs(h.span));
         worstMedian = std::max(worstMedian, std::abs(h.median));
         wander = std::max(wander, h.highest - h.lowest);
