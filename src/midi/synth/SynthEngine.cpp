@@ -59,9 +59,19 @@ SynthEngine::~SynthEngine() = default;
 
 bool SynthEngine::loadSoundFont(const std::filesystem::path& file)
 {
-    std::lock_guard lock(*m_lock);
-    if (fluid_synth_sfload(m_synth.get(), file.string().c_str(), 1) == FLUID_FAILED)
+    std::unique_lock lock(*m_lock, std::defer_lock);
+    // With samples read per preset, reading the file touches no sample data: only selecting
+    // the presets does, so the lock that may be shared with another engine is not held for the
+    // tenth of a second the file takes.
+    int dynamic = 0;
+    fluid_settings_getint(m_settings.get(), "synth.dynamic-sample-loading", &dynamic);
+    if (!dynamic)
+        lock.lock();
+    if (fluid_synth_sfload(m_synth.get(), file.string().c_str(), 0) == FLUID_FAILED)
         return false;
+    if (!lock.owns_lock())
+        lock.lock();
+    fluid_synth_program_reset(m_synth.get());
     m_hasSoundFont = true;
     resetChannelsLocked();
     return true;

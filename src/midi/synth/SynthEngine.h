@@ -60,8 +60,8 @@ struct SynthEngineConfig {
 // of a voice whose instrument has no vibrato of its own (FluidSynth reads it once per 64-frame
 // block): the average of floor(p + 0.5 + u) over the sweep is p, so every key sounds at its exact
 // tuning averaged over a tenth of a second, and the pitch wobbles by one cent at 110 Hz, far too
-// fast and too small to hear (side bands 58 dB down). It runs inside FluidSynth's own voices, set
-// up at note-on on the sending thread.
+// fast and too small to hear (side bands some 60 dB below the A's fundamental). It runs inside
+// FluidSynth's own voices, set up at note-on on the sending thread.
 //
 // Corrections reach new notes only. A key's calibration correction is written to FluidSynth's
 // tuning when the key is struck, so a note held while its program's calibration lands, or while
