@@ -290,3 +290,55 @@ TEST(SynthCalibration, ACancelledCalibrationIsMeasuredAgainInFull)
     for (int key = range.firstKey; key <= range.lastKey; ++key)
         EXPECT_NEAR((*measured)[static_cast<std::size_t>(key)], whole[static_cast<std::size_t>(key)], 0.05) << key;
 }
+
+// A key held while its program's calibration lands keeps the pitch it started with; the next
+// note of the key has the correction, and a scale-tuning message moves the held note at once by
+// exactly its own amount.
+TEST(SynthCalibration, AHeldNoteIsNotMovedByItsCalibrationButByTheScaleTuning)
+{
+    const auto font = findGeneralMidiSoundFont();
+    if (!font)
+        GTEST_SKIP() << "no General MIDI SoundFont installed";
+    struct Landing final : CalibrationProvider {
+        std::shared_ptr<const KeyCents> measured;
+        std::shared_ptr<const KeyCents> calibration(PresetId) override { return measured; }
+    } provider;
+    auto engine = SynthEngine::create(SynthEngineConfig{}, &provider);
+    ASSERT_TRUE(engine && engine->loadSoundFont(*font));
+    const double rate = engine->sampleRate();
+
+    // The note rendered twice the same way, the second time with the calibration landing after
+    // 0.2 s and a scale tuning of +20 cents after 0.6 s: the note's own drift is the same in
+    // both, so what differs is what reached the held note.
+    auto stretches = [&](bool land) {
+        provider.measured = nullptr;
+        engine->systemExclusive(kGsReset);
+        std::vector<float> left(static_cast<std::size_t>(0.4 * rate));
+        std::vector<float> right(left.size());
+        engine->shortMessage(packShortMessage(0x90, kA4, 100));
+        engine->render(std::span(left).first(left.size() / 2), std::span(right).first(left.size() / 2));
+        if (land) {
+            KeyCents correction{};
+            correction.fill(8.0);
+            provider.measured = std::make_shared<const KeyCents>(correction);
+            engine->calibrationReady({0, 0});
+        }
+        engine->render(left, right);
+        const auto held = estimatePitchNear(left, rate, 440.0);
+        if (land)
+            engine->systemExclusive(scaleTuning(1, 0x49, {0x40 + 20}));
+        engine->render(left, right);
+        const auto retuned = estimatePitchNear(left, rate, 440.0);
+        engine->shortMessage(packShortMessage(0xB0, 120, 0));
+        engine->render(std::span(left).first(64), std::span(right).first(64));
+        return std::pair{held, retuned};
+    };
+    const auto [steady, steadyLater] = stretches(false);
+    const double before = cents(*engine, 0, kA4);
+    const auto [held, retuned] = stretches(true);
+    ASSERT_TRUE(steady && steadyLater && held && retuned);
+    EXPECT_NEAR(centsBetween(steady->hz, held->hz), 0.0, 0.2);
+    EXPECT_NEAR(centsBetween(steadyLater->hz, retuned->hz), 20.0, 0.2);
+    // A new note of the key: correction and scale tuning both.
+    EXPECT_NEAR(cents(*engine, 0, kA4) - before, 28.0, 0.2);
+}

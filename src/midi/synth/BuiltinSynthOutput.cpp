@@ -62,13 +62,14 @@ std::uint32_t BuiltinSynthOutput::open(unsigned device, Handle& handle)
     }
     if (m_options.calibrate && !m_calibration) {
         m_calibration = std::make_unique<CalibrationService>(*font, m_options.engine.sampleRate,
-                                                             m_options.calibrationRange);
+                                                             m_options.calibrationRange, m_fluidLock);
         m_calibration->setReadyListener([this](PresetId preset) { calibrationReady(preset); });
     }
 
     auto started = m_audio->start([this](double sampleRate) {
         SynthEngineConfig config = m_options.engine;
         config.sampleRate = sampleRate;
+        config.fluidLock = m_fluidLock;
         return SynthEngine::create(config, m_calibration.get());
     });
     if (!started) {

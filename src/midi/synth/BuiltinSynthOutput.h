@@ -56,6 +56,9 @@ private:
     BuiltinSynthOptions m_options;
     std::unique_ptr<AudioBackend> m_audio;
     std::optional<bool> m_canMakeSynth;
+    // The live engine and the calibration's engine read one SoundFont through FluidSynth's
+    // process-wide sample cache, from two threads: their calls into FluidSynth share this lock.
+    const std::shared_ptr<std::mutex> m_fluidLock = std::make_shared<std::mutex>();
     // Lives for the run, so each program is measured once however often the port is reopened.
     std::unique_ptr<CalibrationService> m_calibration;
 

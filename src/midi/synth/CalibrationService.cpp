@@ -2,8 +2,9 @@
 
 namespace velmora::midi::synth {
 
-CalibrationService::CalibrationService(std::filesystem::path soundFont, double sampleRate, CalibrationRange range)
-    : m_soundFont(std::move(soundFont)), m_sampleRate(sampleRate), m_range(range)
+CalibrationService::CalibrationService(std::filesystem::path soundFont, double sampleRate, CalibrationRange range,
+                                       std::shared_ptr<std::mutex> fluidLock)
+    : m_soundFont(std::move(soundFont)), m_sampleRate(sampleRate), m_range(range), m_fluidLock(std::move(fluidLock))
 {
 }
 
@@ -58,7 +59,8 @@ void CalibrationService::run()
 {
     // Loaded here, off the thread that asked, so that the SoundFont's second copy costs the
     // user nothing.
-    std::unique_ptr<ProgramCalibrator> calibrator = ProgramCalibrator::create(m_soundFont, m_sampleRate, m_range);
+    std::unique_ptr<ProgramCalibrator> calibrator = ProgramCalibrator::create(m_soundFont, m_sampleRate, m_range, {},
+                                                                                   m_fluidLock);
     for (;;) {
         PresetId preset;
         {

@@ -23,7 +23,9 @@ class CalibrationService final : public CalibrationProvider {
 public:
     using ReadyListener = std::function<void(PresetId)>;
 
-    CalibrationService(std::filesystem::path soundFont, double sampleRate, CalibrationRange range = {});
+    // `fluidLock`: the lock of the engine the corrections are for (SynthEngineConfig::fluidLock).
+    CalibrationService(std::filesystem::path soundFont, double sampleRate, CalibrationRange range = {},
+                       std::shared_ptr<std::mutex> fluidLock = nullptr);
     ~CalibrationService() override;
     CalibrationService(const CalibrationService&) = delete;
     CalibrationService& operator=(const CalibrationService&) = delete;
@@ -43,6 +45,7 @@ private:
     const std::filesystem::path m_soundFont;
     const double m_sampleRate;
     const CalibrationRange m_range;
+    const std::shared_ptr<std::mutex> m_fluidLock;
 
     std::mutex m_mutex;
     std::condition_variable m_wake;

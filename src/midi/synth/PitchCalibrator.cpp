@@ -62,9 +62,11 @@ std::optional<double> measureKeyHz(SynthEngine& engine, int channel, int key, co
 
 std::unique_ptr<ProgramCalibrator> ProgramCalibrator::create(const std::filesystem::path& soundFont,
                                                              double sampleRate, CalibrationRange range,
-                                                             KeyMeasurement how)
+                                                             KeyMeasurement how,
+                                                             std::shared_ptr<std::mutex> fluidLock)
 {
     SynthEngineConfig config;
+    config.fluidLock = std::move(fluidLock);
     config.sampleRate = sampleRate;
     config.polyphony = 16;
     // Only the presets measured are read from the file; nothing needs pinning for offline work.

@@ -5,20 +5,23 @@
 #include <atomic>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 namespace velmora::midi::synth {
 
 class SynthEngine;
 
-// How long a key is rendered to measure it: the onset is skipped and the note's first half
-// second after it averaged, 0.1 to 0.6 s, the stretch of a played note the ear fixes its pitch
-// on. Many sounds have no fixed pitch within it (vibrato, beating layers, a looped sample that is
-// not a whole number of periods and so wanders by a few cents); what is heard and compared is
-// then the average, and that is what is measured and corrected.
+// How long a key is rendered to measure it: the onset is skipped and the rest of a held note
+// averaged, 0.1 to 1.5 s, weighted by its loudness: a learner holds a note for seconds while
+// comparing it, and a piano's pitch drifts by a cent or more within it (sharper in the attack,
+// flatter later), so a shorter stretch would put the whole held note off. Many sounds have no
+// fixed pitch within it (vibrato, beating layers, a looped sample that is not a whole number of
+// periods and so wanders by a few cents); what is heard and compared is then the average, and
+// that is what is measured and corrected.
 struct KeyMeasurement {
     double settleSeconds = 0.10;
-    double measureSeconds = 0.50;
+    double measureSeconds = 1.40;
     int velocity = 100;  // the velocity the program plays with
 };
 
@@ -51,8 +54,10 @@ struct CalibrationRange {
 class ProgramCalibrator {
 public:
     // nullptr when FluidSynth cannot be created or the SoundFont cannot be loaded.
+    // `fluidLock` as SynthEngineConfig::fluidLock: the live engine's, when the two run at once.
     static std::unique_ptr<ProgramCalibrator> create(const std::filesystem::path& soundFont, double sampleRate,
-                                                     CalibrationRange range = {}, KeyMeasurement how = {});
+                                                     CalibrationRange range = {}, KeyMeasurement how = {},
+                                                     std::shared_ptr<std::mutex> fluidLock = nullptr);
     ~ProgramCalibrator();
 
     // How far each key of the range sounds from equal temperament at zero detune, in cents, its

@@ -13,10 +13,12 @@ constexpr int kBankSelect = 0;
 // Each channel's tuning lives in the tuning bank 0 at the program number of the channel.
 constexpr int kTuningBank = 0;
 constexpr const char* kTuningName = "scale";
-// FluidSynth renders in blocks of this many frames and reads voice parameters once per block.
-constexpr int kBlockFrames = 64;
-// The golden-ratio sequence spreads the dither evenly over [0, 1) for any number of blocks.
-constexpr double kDitherStep = 0.6180339887498949;
+// The dither: half a cent up, and the vibrato LFO at its highest rate (4500 absolute cents,
+// 110 Hz) sweeping +-0.5 cent. At 48 kHz the sweep advances 11/75 of a period per 64-frame
+// block, so 75 blocks (0.1 s) sample the triangle evenly.
+constexpr float kDitherCentre = 0.5f;
+constexpr float kDitherDepth = 0.5f;
+constexpr float kDitherLfoCents = 4500.0f;
 
 }  // namespace
 
@@ -41,11 +43,15 @@ std::unique_ptr<SynthEngine> SynthEngine::create(const SynthEngineConfig& config
     FluidSynthPtr synth(new_fluid_synth(s));
     if (!synth)
         return nullptr;
-    return std::unique_ptr<SynthEngine>(new SynthEngine(std::move(settings), std::move(synth), calibration));
+    auto lock = config.fluidLock ? config.fluidLock : std::make_shared<std::mutex>();
+    return std::unique_ptr<SynthEngine>(new SynthEngine(std::move(settings), std::move(synth), calibration,
+                                                        std::move(lock), config.polyphony));
 }
 
-SynthEngine::SynthEngine(FluidSettingsPtr settings, FluidSynthPtr synth, CalibrationProvider* calibration)
-    : m_settings(std::move(settings)), m_synth(std::move(synth)), m_calibration(calibration)
+SynthEngine::SynthEngine(FluidSettingsPtr settings, FluidSynthPtr synth, CalibrationProvider* calibration,
+                         std::shared_ptr<std::mutex> lock, int polyphony)
+    : m_settings(std::move(settings)), m_synth(std::move(synth)), m_calibration(calibration),
+      m_lock(std::move(lock)), m_voices(static_cast<std::size_t>(std::max(polyphony, 1)) + 1)
 {
 }
 
@@ -53,9 +59,19 @@ SynthEngine::~SynthEngine() = default;
 
 bool SynthEngine::loadSoundFont(const std::filesystem::path& file)
 {
-    std::lock_guard lock(m_mutex);
-    if (fluid_synth_sfload(m_synth.get(), file.string().c_str(), 1) == FLUID_FAILED)
+    std::unique_lock lock(*m_lock, std::defer_lock);
+    // With samples read per preset, reading the file touches no sample data: only selecting
+    // the presets does, so the lock that may be shared with another engine is not held for the
+    // tenth of a second the file takes.
+    int dynamic = 0;
+    fluid_settings_getint(m_settings.get(), "synth.dynamic-sample-loading", &dynamic);
+    if (!dynamic)
+        lock.lock();
+    if (fluid_synth_sfload(m_synth.get(), file.string().c_str(), 0) == FLUID_FAILED)
         return false;
+    if (!lock.owns_lock())
+        lock.lock();
+    fluid_synth_program_reset(m_synth.get());
     m_hasSoundFont = true;
     resetChannelsLocked();
     return true;
@@ -65,20 +81,78 @@ void SynthEngine::resetChannelsLocked()
 {
     for (int ch = 0; ch < kChannels; ++ch) {
         m_channels[static_cast<std::size_t>(ch)] = Channel{};
-        applyTuningLocked(ch);
+        fetchCorrectionLocked(ch);
+        Channel& c = m_channels[static_cast<std::size_t>(ch)];
+        c.applied = c.correction;
+        writeTuningLocked(ch, true);
+        // Offsets of the channel, added to every voice it starts; a reset clears them.
+        fluid_synth_set_gen(m_synth.get(), ch, GEN_FINETUNE, kDitherCentre);
+        fluid_synth_set_gen(m_synth.get(), ch, GEN_VIBLFOTOPITCH, kDitherDepth);
     }
 }
 
-void SynthEngine::applyTuningLocked(int channel)
+void SynthEngine::fetchCorrectionLocked(int channel)
 {
     Channel& c = m_channels[static_cast<std::size_t>(channel)];
     std::shared_ptr<const KeyCents> correction;
     if (m_calibration && m_hasSoundFont && isCalibrated(channel, c.preset))
         correction = m_calibration->calibration(c.preset);
-    c.pitches = keyPitches(c.scaleCents, correction ? *correction : KeyCents{});
-    // Both with apply on, so that notes already sounding move to the new pitch at once.
-    fluid_synth_activate_key_tuning(m_synth.get(), kTuningBank, channel, kTuningName, c.pitches.data(), 1);
-    fluid_synth_activate_tuning(m_synth.get(), channel, kTuningBank, channel, 1);
+    c.correction = correction ? *correction : KeyCents{};
+}
+
+void SynthEngine::writeTuningLocked(int channel, bool retuneSounding)
+{
+    Channel& c = m_channels[static_cast<std::size_t>(channel)];
+    // Every key at the correction its sounding note started with, so that a retuning moves
+    // each note by the scale tuning's change alone.
+    const KeyCents pitches = keyPitches(c.scaleCents, c.applied);
+    fluid_synth_activate_key_tuning(m_synth.get(), kTuningBank, channel, kTuningName, pitches.data(),
+                                    retuneSounding ? 1 : 0);
+    fluid_synth_activate_tuning(m_synth.get(), channel, kTuningBank, channel, retuneSounding ? 1 : 0);
+}
+
+void SynthEngine::noteOnLocked(int channel, int key, int velocity)
+{
+    fluid_synth_t* synth = m_synth.get();
+    Channel& c = m_channels[static_cast<std::size_t>(channel)];
+    const auto k = static_cast<std::size_t>(key);
+    if (c.applied[k] != c.correction[k]) {
+        // Without apply: a note of this key still sounding keeps its pitch.
+        c.applied[k] = c.correction[k];
+        const double pitch = 100.0 * key + c.applied[k] + c.scaleCents[k % 12];
+        fluid_synth_tune_notes(synth, kTuningBank, channel, 1, &key, &pitch, 0);
+    }
+    fluid_synth_noteon(synth, channel, key, velocity);
+
+    // The note's voices carry the largest id among this key's voices on the channel. Those whose
+    // instrument leaves the vibrato LFO unused get it for the dither.
+    std::fill(m_voices.begin(), m_voices.end(), nullptr);
+    fluid_synth_get_voicelist(synth, m_voices.data(), static_cast<int>(m_voices.size()) - 1, -1);
+    unsigned newest = 0;
+    bool found = false;
+    for (fluid_voice_t* v : m_voices) {
+        if (!v)
+            break;
+        if (fluid_voice_get_channel(v) == channel && fluid_voice_get_key(v) == key
+            && (!found || fluid_voice_get_id(v) > newest)) {
+            newest = fluid_voice_get_id(v);
+            found = true;
+        }
+    }
+    bool changed = false;
+    for (fluid_voice_t* v : m_voices) {
+        if (!v)
+            break;
+        if (fluid_voice_get_channel(v) != channel || fluid_voice_get_key(v) != key || fluid_voice_get_id(v) != newest
+            || fluid_voice_gen_get(v, GEN_VIBLFOTOPITCH) != 0.0f)
+            continue;
+        fluid_voice_gen_set(v, GEN_VIBLFOFREQ, kDitherLfoCents);
+        fluid_voice_update_param(v, GEN_VIBLFOFREQ);
+        changed = true;
+    }
+    // FluidSynth passes voice changes to the renderer when an API call returns.
+    if (changed)
+        fluid_synth_get_active_voice_count(synth);
 }
 
 void SynthEngine::shortMessage(std::uint32_t packed)
@@ -91,7 +165,7 @@ void SynthEngine::shortMessage(std::uint32_t packed)
     const int channel = status & 0x0F;
     fluid_synth_t* synth = m_synth.get();
 
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(*m_lock);
     switch (status & 0xF0) {
     case 0x80:
         fluid_synth_noteoff(synth, channel, data1);
@@ -100,7 +174,7 @@ void SynthEngine::shortMessage(std::uint32_t packed)
         if (data2 == 0)
             fluid_synth_noteoff(synth, channel, data1);
         else
-            fluid_synth_noteon(synth, channel, data1, data2);
+            noteOnLocked(channel, data1, data2);
         break;
     case 0xA0:
         fluid_synth_key_pressure(synth, channel, data1, data2);
@@ -139,7 +213,7 @@ void SynthEngine::programChangeLocked(int channel, int program)
     if (preset == c.preset)
         return;
     c.preset = preset;
-    applyTuningLocked(channel);
+    fetchCorrectionLocked(channel);
 }
 
 void SynthEngine::systemExclusive(std::span<const std::uint8_t> message)
@@ -150,17 +224,17 @@ void SynthEngine::systemExclusive(std::span<const std::uint8_t> message)
         return;
     }
     if (const auto* change = std::get_if<ScaleTuningChange>(&command)) {
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(*m_lock);
         Channel& c = m_channels[static_cast<std::size_t>(change->channel)];
         for (int i = 0; i < change->count; ++i)
             c.scaleCents[static_cast<std::size_t>(change->firstPitchClass + i)] = change->cents[static_cast<std::size_t>(i)];
-        applyTuningLocked(change->channel);
+        writeTuningLocked(change->channel, true);
     }
 }
 
 void SynthEngine::releaseAll()
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(*m_lock);
     for (int ch = 0; ch < kChannels; ++ch) {
         fluid_synth_cc(m_synth.get(), ch, 64, 0);
         fluid_synth_all_notes_off(m_synth.get(), ch);
@@ -169,18 +243,9 @@ void SynthEngine::releaseAll()
 
 void SynthEngine::systemReset()
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(*m_lock);
     fluid_synth_system_reset(m_synth.get());
     resetChannelsLocked();
-}
-
-void SynthEngine::advanceDither()
-{
-    m_dither += kDitherStep;
-    if (m_dither >= 1.0)
-        m_dither -= 1.0;
-    for (int ch = 0; ch < kChannels; ++ch)
-        fluid_synth_set_gen(m_synth.get(), ch, GEN_FINETUNE, static_cast<float>(m_dither));
 }
 
 void SynthEngine::render(std::span<float> left, std::span<float> right)
@@ -195,23 +260,8 @@ void SynthEngine::renderInterleaved(std::span<float> stereo)
 
 void SynthEngine::renderFrames(int frames, float* left, float* right, int increment)
 {
-    // Blocks are kept aligned with FluidSynth's own so that each carries one dither value.
-    int done = 0;
-    while (done < frames) {
-        int chunk = std::min(kBlockFrames - m_blockOffset, frames - done);
-        if (m_blockOffset == 0) {
-            // Only when no other thread of ours is inside FluidSynth: then the fine-tune calls
-            // cannot wait for its lock, which a program change may hold while it reads samples.
-            // A skipped block keeps the previous dither value.
-            std::unique_lock lock(m_mutex, std::try_to_lock);
-            if (lock)
-                advanceDither();
-        }
-        const std::size_t at = static_cast<std::size_t>(done) * static_cast<std::size_t>(increment);
-        fluid_synth_write_float(m_synth.get(), chunk, left + at, 0, increment, right + at, 0, increment);
-        m_blockOffset = (m_blockOffset + chunk) % kBlockFrames;
-        done += chunk;
-    }
+    // No lock: see the class comment.
+    fluid_synth_write_float(m_synth.get(), frames, left, 0, increment, right, 0, increment);
 }
 
 int SynthEngine::renderCallback(void* data, int frames, int, float*[], int outCount, float* out[])
@@ -226,10 +276,10 @@ int SynthEngine::renderCallback(void* data, int frames, int, float*[], int outCo
 
 void SynthEngine::calibrationReady(PresetId preset)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(*m_lock);
     for (int ch = 0; ch < kChannels; ++ch)
         if (m_channels[static_cast<std::size_t>(ch)].preset == preset && isCalibrated(ch, preset))
-            applyTuningLocked(ch);
+            fetchCorrectionLocked(ch);
 }
 
 double SynthEngine::sampleRate() const
@@ -241,20 +291,21 @@ double SynthEngine::sampleRate() const
 
 PresetId SynthEngine::presetOn(int channel) const
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(*m_lock);
     return m_channels.at(static_cast<std::size_t>(channel)).preset;
 }
 
 std::array<int, 12> SynthEngine::scaleTuning(int channel) const
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(*m_lock);
     return m_channels.at(static_cast<std::size_t>(channel)).scaleCents;
 }
 
 double SynthEngine::keyPitch(int channel, int key) const
 {
-    std::lock_guard lock(m_mutex);
-    return m_channels.at(static_cast<std::size_t>(channel)).pitches.at(static_cast<std::size_t>(key));
+    std::lock_guard lock(*m_lock);
+    const Channel& c = m_channels.at(static_cast<std::size_t>(channel));
+    return keyPitches(c.scaleCents, c.correction).at(static_cast<std::size_t>(key));
 }
 
 }  // namespace velmora::midi::synth

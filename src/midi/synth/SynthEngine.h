@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <vector>
 
 namespace velmora::midi::synth {
 
@@ -31,6 +32,11 @@ struct SynthEngineConfig {
     bool dynamicSampleLoading = true;
     // Pin the samples in memory so that rendering never waits for a page fault.
     bool lockSampleMemory = true;
+    // Held by every call of the engine into FluidSynth. FluidSynth keeps the samples it reads in
+    // one cache for the whole process, and in 2.3 two synthesizers loading and unloading the same
+    // entry from two threads can free it under each other: engines used from different threads
+    // on one SoundFont share this lock. nullptr: the engine has a lock of its own.
+    std::shared_ptr<std::mutex> fluidLock;
 };
 
 // The GS synthesizer itself: one FluidSynth instance, the channel and system-exclusive messages
@@ -39,25 +45,28 @@ struct SynthEngineConfig {
 // tests, benchmarks and the calibration render it offline through the same message handling.
 //
 // Threads. The GUI thread sends messages; the calibration worker calls calibrationReady; the
-// audio driver's thread renders. FluidSynth (synth.threadsafe-api on) serialises every API call
-// under its own mutex and hands note and tuning changes to the renderer through a queue that the
-// renderer drains at the start of each block, so the renderer never takes that mutex and never
-// waits for the GUI. What FluidSynth requires is one rendering thread at a time: render() is
-// only for an engine that no driver is attached to. Between blocks the renderer moves each
-// channel's fine tune (the pitch dither below), an API call like any other; it makes it only
-// when it can take m_mutex without waiting, which every call of ours into FluidSynth holds, so
-// the audio thread never waits for FluidSynth's lock (a program change that reads samples from
-// disk holds it for tens of milliseconds).
+// audio driver's thread renders. Every call of ours into FluidSynth holds the engine's lock
+// (SynthEngineConfig::fluidLock), except rendering: FluidSynth hands note and tuning changes to
+// the renderer through a queue that it drains at the start of each block, so the renderer takes
+// no lock, frees nothing and never waits for the GUI. The renderer makes no other FluidSynth
+// call: any API call may finish voices, and with dynamic sample loading unload the samples of
+// an instrument no longer selected, which takes the sample cache's lock, logs and frees. What
+// FluidSynth requires is one rendering thread at a time: render() is only for an engine that no
+// driver is attached to.
 //
 // Pitch dither. FluidSynth turns a voice's pitch into a playback rate through a table of whole
-// cents, dropping the fraction, so a key tuned to 6899.6 cents plays at 6899. Every rendered
-// block therefore adds a fine tune u in [0, 1) cent to all channels, u running through a
-// low-discrepancy sequence: the average of floor(p + u) is p, so every key sounds at its exact
-// tuning averaged over a few blocks, and the pitch wobbles by one cent at the block rate, far too
-// fast and too small to hear (side bands 50 dB down). The engine's own per-channel state is guarded
-// by m_mutex, always taken before FluidSynth's and never the other way round (FluidSynth calls
-// nothing of ours), so the two threads that send cannot deadlock and each tuning written to
-// FluidSynth matches the state it was computed from.
+// cents, dropping the fraction, so a key tuned to 6899.6 cents plays at 6899. Every voice is
+// therefore raised half a cent and swept by a triangle of +-0.5 cent at 110 Hz, the vibrato LFO
+// of a voice whose instrument has no vibrato of its own (FluidSynth reads it once per 64-frame
+// block): the average of floor(p + 0.5 + u) over the sweep is p, so every key sounds at its exact
+// tuning averaged over a tenth of a second, and the pitch wobbles by one cent at 110 Hz, far too
+// fast and too small to hear (side bands some 60 dB below the A's fundamental). It runs inside
+// FluidSynth's own voices, set up at note-on on the sending thread.
+//
+// Corrections reach new notes only. A key's calibration correction is written to FluidSynth's
+// tuning when the key is struck, so a note held while its program's calibration lands, or while
+// the program changes, keeps the pitch it started with; a GS scale-tuning message retunes the
+// sounding notes at once, as a synthesizer does, each on top of the correction it started with.
 class SynthEngine {
 public:
     // nullptr when FluidSynth cannot be created. `calibration` may be null (no correction) and
@@ -88,7 +97,8 @@ public:
     // The audio driver's callback (new_fluid_audio_driver2), `data` being the engine.
     static int renderCallback(void* data, int frames, int effectCount, float* effects[], int outCount, float* out[]);
 
-    // A preset's correction has been measured: re-tune the channels that play it.
+    // A preset's correction has been measured: the channels that play it use it from their next
+    // note on.
     void calibrationReady(PresetId preset);
 
     double sampleRate() const;
@@ -98,24 +108,30 @@ public:
     // What the engine has set, for tests and benchmarks.
     PresetId presetOn(int channel) const;
     std::array<int, 12> scaleTuning(int channel) const;
-    // Absolute pitch of a key on a channel in cents (key 69 at 6900 when in tune).
+    // Absolute pitch in cents at which the next note of a key on a channel sounds (key 69 at
+    // 6900 when in tune).
     double keyPitch(int channel, int key) const;
 
 private:
-    SynthEngine(FluidSettingsPtr settings, FluidSynthPtr synth, CalibrationProvider* calibration);
+    SynthEngine(FluidSettingsPtr settings, FluidSynthPtr synth, CalibrationProvider* calibration,
+                std::shared_ptr<std::mutex> lock, int polyphony);
 
     struct Channel {
         PresetId preset;
         int bankSelect = 0;
         std::array<int, 12> scaleCents{};
-        KeyCents pitches{};
+        // The correction of the channel's program, and the one each key's tuning in FluidSynth
+        // holds: the latter catches up when the key is next struck.
+        KeyCents correction{};
+        KeyCents applied{};
     };
 
     void resetChannelsLocked();
-    void applyTuningLocked(int channel);
+    void fetchCorrectionLocked(int channel);
+    void writeTuningLocked(int channel, bool retuneSounding);
+    void noteOnLocked(int channel, int key, int velocity);
     void controlChangeLocked(int channel, int controller, int value);
     void programChangeLocked(int channel, int program);
-    void advanceDither();
     void renderFrames(int frames, float* left, float* right, int increment);
 
     // Destroyed in reverse: synth before settings.
@@ -124,12 +140,10 @@ private:
     CalibrationProvider* m_calibration;
     bool m_hasSoundFont = false;
 
-    // Touched by the rendering thread only.
-    double m_dither = 0.0;
-    int m_blockOffset = 0;
-
-    mutable std::mutex m_mutex;
+    std::shared_ptr<std::mutex> m_lock;
     std::array<Channel, kChannels> m_channels{};
+    // The voices of the note just started are found in here; sized for the polyphony.
+    std::vector<fluid_voice_t*> m_voices;
 };
 
 }  // namespace velmora::midi::synth
