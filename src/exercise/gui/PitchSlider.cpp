@@ -14,25 +14,28 @@ void PitchSlider::setCentsPerStep(int cents)
     if (cents < 1 || cents == m_centsPerStep)
         return;
     m_centsPerStep = cents;
-    announceValue();
+    // The position stays, its meaning changes: a reader has to hear of it.
+    if (QAccessible::isActive()) {
+        QAccessibleValueChangeEvent event(this, this->cents());
+        QAccessible::updateAccessibility(&event);
+    }
+    announceWords();
 }
 
 void PitchSlider::sliderChange(SliderChange change)
 {
+    // A new position is told to readers by QAbstractSlider itself; the words go with it.
     QScrollBar::sliderChange(change);
     if (change == SliderValueChange)
-        announceValue();
+        announceWords();
 }
 
-void PitchSlider::announceValue()
+void PitchSlider::announceWords()
 {
     if (!QAccessible::isActive())
         return;
-    // QAbstractSlider reports the position; readers are given the cents and their words.
-    QAccessibleValueChangeEvent value(this, cents());
-    QAccessible::updateAccessibility(&value);
-    QAccessibleEvent description(this, QAccessible::DescriptionChanged);
-    QAccessible::updateAccessibility(&description);
+    QAccessibleEvent event(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&event);
 }
 
 }  // namespace velmora

@@ -26,7 +26,7 @@ protected:
     void sliderChange(SliderChange change) override;
 
 private:
-    void announceValue();
+    void announceWords();
 
     CentsText m_centsText;
     int m_centsPerStep = 1;
