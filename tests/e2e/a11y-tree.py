@@ -146,6 +146,9 @@ main = wait_for(lambda: window(pyatspi.ROLE_FRAME, TEXTS["main"]), 30, "no frame
 adjust = wait_for(lambda: window(pyatspi.ROLE_FRAME, TEXTS["adjust"]), 10,
                   "the adjustment window is no frame named by its caption")
 say("main window and adjustment window are frames with their captions")
+app = application()
+tops = [app.getChildAtIndex(i).name for i in range(app.childCount)]
+check("Form6" not in tops, f"the report buffer is in the reader's tree: {tops}")
 
 keys = find_all(main, pyatspi.ROLE_PUSH_BUTTON)
 piano = [k for k in keys if k.description == TEXTS["key"]]

@@ -4,6 +4,7 @@
 
 #include "exercise/gui/vostrelUnit2.h"
 #include "exercise/gui/vostrelUnit3.h"
+#include "platform/qt/QtPlatform.h"
 #include "shell/gui/KeyShape.h"
 #include "shell/gui/vostrelUnit1.h"
 #include "windows/gui/vostrelUnit5.h"
@@ -15,6 +16,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QtTest>
 
 #include <cstdlib>
@@ -47,6 +49,7 @@ private slots:
     void keysAreButtonsByNoteThatReadPressedWhileSounding();
     void windowsAndResultsAsAReaderMeetsThem_data();
     void windowsAndResultsAsAReaderMeetsThem();
+    void messageBoxesAreAlertsThatSayTheirText();
 
 private:
     void startEdition(Edition edition);
@@ -181,6 +184,27 @@ void AccessibilityTest::windowsAndResultsAsAReaderMeetsThem()
     const QString rowC = ja ? QStringLiteral("C、貴方の調律 +2セント、正解の調律 %1").arg(cents(edition, exactC.toInt()))
                             : QStringLiteral("C: your tuning +2 cents, master tuning %1").arg(cents(edition, exactC.toInt()));
     QCOMPARE(QAccessible::queryAccessibleInterface(form3->Label(3))->text(QAccessible::Name), rowC);
+}
+
+void AccessibilityTest::messageBoxesAreAlertsThatSayTheirText()
+{
+    QtMessageBoxes boxes(QStringLiteral("Vostrel"));
+    QAccessible::Role role = QAccessible::NoRole;
+    QString name;
+    QString said;
+    QTimer::singleShot(0, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        QVERIFY(box);
+        QAccessibleInterface* alert = QAccessible::queryAccessibleInterface(box);
+        role = alert->role();
+        name = alert->text(QAccessible::Name);
+        said = alert->text(QAccessible::Value) + alert->text(QAccessible::Description);
+        box->close();
+    });
+    boxes.showMessage("ＭＩＤＩデバイスが開けません");
+    QCOMPARE(role, QAccessible::AlertMessage);
+    QCOMPARE(name, QStringLiteral("Vostrel"));
+    QVERIFY2(said.contains(QStringLiteral("ＭＩＤＩデバイスが開けません")), qPrintable(said));
 }
 
 QTEST_MAIN(AccessibilityTest)
