@@ -14,6 +14,7 @@ packages=(
   xvfb xauth imagemagick openbox xdotool x11-utils xclip
   pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
   dpkg-dev appstream lintian python3 libx11-6
+  at-spi2-core python3-pyatspi
 )
 
 missing=()

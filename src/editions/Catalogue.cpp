@@ -106,6 +106,17 @@ constexpr std::array<Entry, static_cast<std::size_t>(TextKey::Count)> kEntries{{
     {TextKey::RptEnd, "RptEnd", "調律終了時刻：", "END TUNING TIME : "},
     {TextKey::RptDuration, "RptDuration", "所要時間：", "TIME REQUIRED : "},
     {TextKey::RptVersion, "RptVersion", "Velmora Version 1.34", "VELMORA VERSION 1.34"},
+
+    // %1 is a signed number of cents ("+3", "0", "-12").
+    {TextKey::A11yCents, "A11y.Cents", "%1セント", "%1 cents", false, false, true},
+    {TextKey::A11yCentsOne, "A11y.CentsOne", "%1セント", "%1 cent", false, false, true},
+    {TextKey::A11yDeviceList, "A11y.DeviceList", "MIDI出力デバイス", "MIDI output device", false, false, true},
+    {TextKey::A11yInstrumentList, "A11y.InstrumentList", "楽器", "instrument", false, false, true},
+    {TextKey::A11yPianoKey, "A11y.PianoKey", "鍵盤", "piano key", false, false, true},
+    // %1 pitch class, %2 the user's correction, %3 the exact one (both as A11y.Cents).
+    {TextKey::A11yResultsRow, "A11y.ResultsRow", "%1、貴方の調律 %2、正解の調律 %3",
+     "%1: your tuning %2, master tuning %3", false, false, true},
+    {TextKey::A11yScore, "A11y.Score", "点数は%1点", "score %1 points", false, false, true},
 }};
 
 constexpr std::array<std::string_view, 12> kPitchClasses{

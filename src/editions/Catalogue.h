@@ -96,6 +96,15 @@ enum class TextKey {
     RptDuration,
     RptVersion,
 
+    // Accessible names and values: read by screen readers, never drawn.
+    A11yCents,
+    A11yCentsOne,
+    A11yDeviceList,
+    A11yInstrumentList,
+    A11yPianoKey,
+    A11yResultsRow,
+    A11yScore,
+
     Count
 };
 

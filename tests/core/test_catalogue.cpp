@@ -1,3 +1,4 @@
+#include "editions/AccessibleText.h"
 #include "editions/Catalogue.h"
 #include "editions/NoteKeyMap.h"
 
@@ -112,6 +113,26 @@ TEST(NoteKeyMap, EditionsDifferInThreeRows)
     EXPECT_FALSE(velmora::noteKeyRow(Edition::Japanese, 0xDE).has_value());
     EXPECT_EQ(velmora::noteKeyRow(Edition::English, 0xDD), velmora::noteKeyRow(Edition::Japanese, 0xDD));
     EXPECT_FALSE(velmora::noteKeyRow(Edition::Japanese, 0x20).has_value());
+}
+
+TEST(AccessibleText, CorrectionsKeysAndRowsInEachEditionsWords)
+{
+    EXPECT_EQ(velmora::centsText(Edition::Japanese, 3), "+3セント");
+    EXPECT_EQ(velmora::centsText(Edition::Japanese, -30), "-30セント");
+    EXPECT_EQ(velmora::centsText(Edition::Japanese, 0), "0セント");
+    EXPECT_EQ(velmora::centsText(Edition::English, 1), "+1 cent");
+    EXPECT_EQ(velmora::centsText(Edition::English, -1), "-1 cent");
+    EXPECT_EQ(velmora::centsText(Edition::English, 0), "0 cents");
+    EXPECT_EQ(velmora::centsText(Edition::English, -20), "-20 cents");
+    EXPECT_EQ(velmora::noteName(53), "F3");
+    EXPECT_EQ(velmora::noteName(60), "C4");
+    EXPECT_EQ(velmora::noteName(69), "A4");
+    EXPECT_EQ(velmora::noteName(70), "A#4");
+    EXPECT_EQ(velmora::noteName(76), "E5");
+    EXPECT_EQ(velmora::resultsRowText(Edition::Japanese, 1, 3, -12), "C#、貴方の調律 +3セント、正解の調律 -12セント");
+    EXPECT_EQ(velmora::resultsRowText(Edition::English, 11, 0, 1), "B: your tuning 0 cents, master tuning +1 cent");
+    EXPECT_EQ(velmora::scoreSentence(Edition::Japanese, "-20"), "点数は-20点");
+    EXPECT_EQ(velmora::scoreSentence(Edition::English, "100"), "score 100 points");
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "exercise/gui/vostrelUnit2.h"
 
+#include "editions/AccessibleText.h"
 #include "editions/Catalogue.h"
 #include "editions/Layout.h"
 #include "exercise/Scoring.h"
+#include "exercise/gui/PitchSlider.h"
 #include "exercise/gui/vostrelUnit3.h"
 #include "platform/Clock.h"
 #include "platform/RandomSource.h"
@@ -33,7 +35,9 @@ TForm2::TForm2(Application& app) : QWidget(nullptr), m_app(app)
         label->setGeometry(0, 24 + 32 * k, 22, 12);
         m_labels[std::size_t(k)] = label;
 
-        auto* bar = new QScrollBar(Qt::Horizontal, this);
+        const Edition edition = m_app.edition();
+        auto* bar = new PitchSlider([edition](int cents) { return QString::fromStdString(centsText(edition, cents)); },
+                                    this);
         bar->setObjectName(QStringLiteral("ScrollBar%1").arg(k + 1));
         bar->setGeometry(24, 24 + 32 * k, 137, 17);
         bar->setRange(-32, 31);
@@ -45,6 +49,9 @@ TForm2::TForm2(Application& app) : QWidget(nullptr), m_app(app)
         // position grows to the right.
         bar->setInvertedControls(false);
         bar->setFocusPolicy(Qt::StrongFocus);
+        // The label beside the slider names it for readers.
+        label->setBuddy(bar);
+        bar->setAccessibleName(label->text());
         const int number = k + 1;
         connect(bar, &QScrollBar::valueChanged, this, [this, number] {
             ScrollBar(number)->setEnabled(true);
@@ -101,7 +108,7 @@ void TForm2::ScrollBarChange(int number)
 
 void TForm2::applySliderRange(int minimum, int maximum)
 {
-    for (QScrollBar* bar : m_scrollBars) {
+    for (PitchSlider* bar : m_scrollBars) {
         bar->setMaximum(maximum);
         bar->setMinimum(minimum);
     }
@@ -109,14 +116,20 @@ void TForm2::applySliderRange(int minimum, int maximum)
 
 void TForm2::resetSlidersToZero()
 {
-    for (QScrollBar* bar : m_scrollBars)
+    for (PitchSlider* bar : m_scrollBars)
         bar->setValue(0);
 }
 
 void TForm2::setSlidersEnabled(bool enabled)
 {
-    for (QScrollBar* bar : m_scrollBars)
+    for (PitchSlider* bar : m_scrollBars)
         bar->setEnabled(enabled);
+}
+
+void TForm2::setCentsPerStep(int cents)
+{
+    for (PitchSlider* bar : m_scrollBars)
+        bar->setCentsPerStep(cents);
 }
 
 void TForm2::Button1Click()
@@ -156,6 +169,11 @@ void TForm2::Timer1Timer()
 
 bool TForm2::previewKey(QWidget*, QKeyEvent* event)
 {
+    if (event->type() == QEvent::KeyPress && event->key() == Qt::Key_F6) {
+        if (!event->isAutoRepeat())
+            m_app.activateNextWindow(this);
+        return true;
+    }
     const int vk = virtualKeyOf(m_app.edition(), event);
     if (event->type() == QEvent::KeyPress)
         m_app.keyboard().keyDown(vk);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "exercise/Levels.h"
+#include "exercise/gui/PitchSlider.h"
 
 #include <QWidget>
 
@@ -8,7 +9,6 @@
 
 class QLabel;
 class QPushButton;
-class QScrollBar;
 class QTimer;
 
 namespace velmora {
@@ -23,7 +23,7 @@ public:
     explicit TForm2(Application& app);
 
     void FormCreate();
-    QScrollBar* ScrollBar(int number) const { return m_scrollBars.at(std::size_t(number - 1)); }
+    PitchSlider* ScrollBar(int number) const { return m_scrollBars.at(std::size_t(number - 1)); }
     QLabel* Label(int number) const { return m_labels.at(std::size_t(number - 1)); }
     QPushButton* Button1 = nullptr;
     QTimer* Timer1 = nullptr;
@@ -39,6 +39,8 @@ public:
     // Sets the sliders back to 0 in order; each one moved runs its handler.
     void resetSlidersToZero();
     void setSlidersEnabled(bool enabled);
+    // The cents of one slider step at the current level, for what readers say.
+    void setCentsPerStep(int cents);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -48,7 +50,7 @@ private:
 
     Application& m_app;
     std::array<QLabel*, exercise::kPitchClasses> m_labels{};
-    std::array<QScrollBar*, exercise::kPitchClasses> m_scrollBars{};
+    std::array<PitchSlider*, exercise::kPitchClasses> m_scrollBars{};
     KeyPreview* m_keyPreview = nullptr;
 };
 

@@ -1,5 +1,6 @@
 #include "exercise/gui/vostrelUnit3.h"
 
+#include "editions/AccessibleText.h"
 #include "editions/Catalogue.h"
 #include "editions/Layout.h"
 #include "exercise/Report.h"
@@ -18,6 +19,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -94,6 +96,10 @@ TForm3::TForm3(Application& app) : QWidget(nullptr), m_app(app)
     setTabOrder(Button3, Button4);
     Button1->setFocus();
 
+    for (int i = 0; i < exercise::kPitchClasses; ++i)
+        describeRow(i);
+    describeScore();
+
     connect(Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm3::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TForm3::Button3Click);
@@ -117,6 +123,24 @@ void TForm3::fitLabelsToText()
         label->adjustSize();
 }
 
+void TForm3::describeRow(int pitchClass)
+{
+    const int user = exercise::parseFieldValue(userField(pitchClass)).value_or(0);
+    const int exact = exercise::parseFieldValue(exactField(pitchClass)).value_or(0);
+    // The row's label speaks for the whole row, so a reader hears each row as one sentence.
+    Label(3 + pitchClass)->setAccessibleName(
+        QString::fromStdString(resultsRowText(m_app.edition(), pitchClass, user, exact)));
+}
+
+void TForm3::describeScore()
+{
+    const QString sentence = QString::fromStdString(scoreSentence(m_app.edition(), scoreText()));
+    Label(16)->setAccessibleName(sentence);
+    // Said with the window when it opens and with the button that takes the focus then.
+    setAccessibleDescription(sentence);
+    Button1->setAccessibleDescription(sentence);
+}
+
 void TForm3::FormCreate()
 {
     const auto& offsets = m_app.exercise().answerOffsets;
@@ -137,11 +161,13 @@ std::string TForm3::exactField(int pitchClass) const
 void TForm3::setUserField(int pitchClass, const std::string& text)
 {
     StaticText(pitchClass + 1)->setText(QString::fromStdString(text));
+    describeRow(pitchClass);
 }
 
 void TForm3::setExactField(int pitchClass, const std::string& text)
 {
     StaticText(pitchClass + 13)->setText(QString::fromStdString(text));
+    describeRow(pitchClass);
 }
 
 std::string TForm3::scoreText() const
@@ -153,6 +179,7 @@ void TForm3::setScore(const std::string& text)
 {
     Label(16)->setText(QString::fromStdString(text));
     Label(16)->adjustSize();
+    describeScore();
 }
 
 void TForm3::showAndRaise()
@@ -184,6 +211,13 @@ void TForm3::closeEvent(QCloseEvent* event)
     if (isVisible())
         FormClose();
     event->accept();
+}
+
+void TForm3::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_F6 && m_app.activateNextWindow(this))
+        return;
+    QWidget::keyPressEvent(event);
 }
 
 void TForm3::Button1Click()

@@ -49,11 +49,15 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void closeSteps();
     void fitLabelsToText();
+    // What a reader says for row `pitchClass` and for the score, from the fields' texts.
+    void describeRow(int pitchClass);
+    void describeScore();
     QLabel* addLabel(int number, const QString& text, int left, int top, int width, int height);
 
     Application& m_app;

@@ -17,6 +17,9 @@
 #include <QMenu>
 #include <QScrollBar>
 
+#include <algorithm>
+#include <vector>
+
 namespace velmora {
 
 Application::Application(Edition edition, Platform& platform)
@@ -85,6 +88,7 @@ void Application::newExercise()
     if (!m_form2 || !m_form3)
         return;
     if (const exercise::Level* level = exercise::levelFor(difficultyIndex())) {
+        m_form2->setCentsPerStep(level->step);
         // Sliders pulled into a smaller range run their handlers here, with the old offsets.
         m_form2->applySliderRange(level->minimum, level->maximum);
         m_platform.random.seedFromClock();
@@ -95,6 +99,23 @@ void Application::newExercise()
         m_port.sendTuning(midi::exerciseTuningData(m_exercise.answerOffsets), midi::TuningOccasion::NewExercise);
     }
     m_form2->resetSlidersToZero();
+}
+
+bool Application::activateNextWindow(const QWidget* from)
+{
+    std::vector<QWidget*> cycle{m_form1.get(), m_form2.get()};
+    if (m_form3 && m_form3->isVisible())
+        cycle.push_back(m_form3.get());
+    const auto at = std::find(cycle.begin(), cycle.end(), from);
+    if (at == cycle.end() || !*at)
+        return false;
+    QWidget* next = std::next(at) == cycle.end() ? cycle.front() : *std::next(at);
+    if (!next)
+        return false;
+    next->show();
+    next->raise();
+    next->activateWindow();
+    return true;
 }
 
 void Application::sendScaleTuning()

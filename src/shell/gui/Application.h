@@ -7,10 +7,13 @@
 #include "platform/Platform.h"
 #include "shell/Keyboard.h"
 #include "shell/SettingsFile.h"
+#include "shell/gui/Accessibility.h"
 
 #include <array>
 #include <memory>
 #include <string>
+
+class QWidget;
 
 namespace velmora {
 
@@ -64,6 +67,10 @@ public:
     // Slider positions of the adjustment window, C first.
     std::array<int, exercise::kPitchClasses> sliderPositions() const;
 
+    // F6: the keyboard's way between the main, adjustment and (when open) results windows, which
+    // otherwise only the mouse or the window manager reaches. False when `from` is none of them.
+    bool activateNextWindow(const QWidget* from);
+
     // Draws, shows and sends a new exercise for the selected level and sets the sliders back to 0.
     void newExercise();
     // Rebuilds the whole scale from the offsets, the sliders and the level, and sends it.
@@ -77,6 +84,7 @@ public:
     void unlockLevelAndInstrument();
 
 private:
+    AccessibleInterfaces m_accessibleInterfaces;
     Edition m_edition;
     Platform& m_platform;
     midi::MidiPort m_port;

@@ -1,5 +1,6 @@
 #include "shell/gui/KeyShape.h"
 
+#include <QAccessible>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -18,6 +19,12 @@ void KeyShape::setSounding(bool sounding)
     if (next != m_color) {
         m_color = next;
         update();
+        if (QAccessible::isActive()) {
+            QAccessible::State changed;
+            changed.pressed = true;
+            QAccessibleStateChangeEvent event(this, changed);
+            QAccessible::updateAccessibility(&event);
+        }
     }
 }
 

@@ -16,6 +16,7 @@ public:
     bool isBlack() const { return m_black; }
     QColor color() const { return m_color; }
     void setSounding(bool sounding);
+    bool isSounding() const { return m_color != restColor(); }
     QColor restColor() const { return m_black ? Qt::black : Qt::white; }
 
 signals:

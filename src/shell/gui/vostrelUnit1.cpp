@@ -1,5 +1,6 @@
 #include "shell/gui/vostrelUnit1.h"
 
+#include "editions/AccessibleText.h"
 #include "editions/Catalogue.h"
 #include "editions/Layout.h"
 #include "editions/NoteKeyMap.h"
@@ -96,6 +97,8 @@ void TForm1::buildControls()
         auto* shape = new KeyShape(kKeyPlaces[i].note, black, m_client);
         shape->setObjectName(QStringLiteral("Shape%1").arg(i + 1));
         shape->setGeometry(kKeyPlaces[i].left, 0, black ? 17 : 25, black ? 65 : 105);
+        shape->setAccessibleName(qs(noteName(kKeyPlaces[i].note)));
+        shape->setAccessibleDescription(qs(m_app.text(TextKey::A11yPianoKey)));
         connect(shape, &KeyShape::mouseDown, this, [this](int note) { m_app.keyboard().mouseDown(note); });
         connect(shape, &KeyShape::mouseUp, this, [this](int note) { m_app.keyboard().mouseUp(note); });
         m_shapes[i] = shape;
@@ -107,6 +110,8 @@ void TForm1::buildControls()
     ComboBox1->setObjectName("ComboBox1");
     ComboBox1->setGeometry(152, 120, 177, 20);
     ComboBox1->setEditable(false);
+    // A list is named by its selected item; what it is for goes in the description.
+    ComboBox1->setAccessibleDescription(qs(m_app.text(TextKey::A11yDeviceList)));
     connect(ComboBox1, &QComboBox::activated, this, &TForm1::ComboBox1Change);
 
     Button1 = new QPushButton(qs(m_app.text(TextKey::Form1Button1Caption)), m_client);
@@ -373,6 +378,11 @@ bool TForm1::previewKey(QWidget* target, QKeyEvent* event)
 {
     const int vk = virtualKeyOf(m_app.edition(), event);
     const bool press = event->type() == QEvent::KeyPress;
+    if (press && event->key() == Qt::Key_F6) {
+        if (!event->isAutoRepeat())
+            m_app.activateNextWindow(this);
+        return true;
+    }
     // X11 reports auto-repeat as release-press pairs; only the presses count, as on Windows.
     const bool repeatedRelease = !press && event->isAutoRepeat();
     if (press)

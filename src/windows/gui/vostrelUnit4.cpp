@@ -48,11 +48,14 @@ TForm4::TForm4(Application& app) : QWidget(nullptr)
         lines << QString::fromUtf8(line.data(), int(line.size()));
     Memo1->setPlainText(lines.join(QLatin1Char('\n')));
     Memo1->moveCursor(QTextCursor::Start);
+    Memo1->setAccessibleName(QString::fromStdString(app.text(TextKey::Form4Caption)));
 
     Image1 = new QLabel(this);
     Image1->setObjectName("Image1");
     Image1->setGeometry(0, 0, 937, 185);
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Image1->setAccessibleName(
+        QString::fromStdString(app.text(TextKey::HintPictureTitleFirst) + app.text(TextKey::HintPictureTitleSecond)));
     const QString path = app.edition() == Edition::Japanese ? QStringLiteral(":/japanese/HintPicture.jpg")
                                                             : QStringLiteral(":/english/HintPicture.jpg");
     QFile file(path);

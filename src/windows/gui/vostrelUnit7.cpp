@@ -21,6 +21,8 @@ TForm7::TForm7(Application& app) : QWidget(nullptr), m_app(app)
     ComboBox1->setObjectName("ComboBox1");
     ComboBox1->setEditable(false);
     ComboBox1->setGeometry(9, 16, 145, 20);
+    // A list is named by its selected item; what it is for goes in the description.
+    ComboBox1->setAccessibleDescription(QString::fromStdString(app.text(TextKey::A11yInstrumentList)));
     for (int program = 0; program < 128; ++program) {
         const auto name = instrumentName(program);
         ComboBox1->addItem(QString::fromUtf8(name.data(), int(name.size())));
