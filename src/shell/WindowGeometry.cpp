@@ -53,7 +53,45 @@ bool titleStripReachable(const ScreenRect& window, const std::vector<ScreenRect>
     return false;
 }
 
+Span spanX(const ScreenRect& r)
+{
+    return {r.left, std::int64_t{r.left} + r.width};
+}
+
+Span spanY(const ScreenRect& r)
+{
+    return {r.top, std::int64_t{r.top} + r.height};
+}
+
+bool inside(Span inner, Span outer)
+{
+    return inner.begin >= outer.begin && inner.end <= outer.end;
+}
+
 }  // namespace
+
+ScreenRect placedOnScreen(ScreenRect outer, const std::vector<ScreenRect>& screens)
+{
+    const ScreenRect window{outer.left, outer.top, std::max(outer.width, 0), std::max(outer.height, 0)};
+    const ScreenRect* home = nullptr;
+    std::int64_t homeOverlap = -1;
+    for (const ScreenRect& screen : screens) {
+        if (!hasArea(screen))
+            continue;
+        if (inside(spanX(window), spanX(screen)) && inside(spanY(window), spanY(screen)))
+            return outer;
+        const std::int64_t area = overlap(spanX(window), spanX(screen)) * overlap(spanY(window), spanY(screen));
+        if (area > homeOverlap) {
+            home = &screen;
+            homeOverlap = area;
+        }
+    }
+    if (!home)
+        return outer;
+    outer.left = clampOnto(window.left, window.width, home->left, home->width);
+    outer.top = clampOnto(window.top, window.height, home->top, home->height);
+    return outer;
+}
 
 ScreenRect reachableGeometry(ScreenRect requested, const std::vector<ScreenRect>& screens,
                              ScreenRect fallback, int minimumWidth, int minimumHeight)

@@ -23,6 +23,14 @@ struct ScreenRect {
 ScreenRect reachableGeometry(ScreenRect requested, const std::vector<ScreenRect>& screens,
                              ScreenRect fallback, int minimumWidth, int minimumHeight);
 
+// Where a window opens at its first position: left where its outer rectangle lies wholly on one
+// screen; otherwise moved the least onto the screen it overlaps most (the first screen when it
+// overlaps none), so that a large scale factor or a small screen never hides its lower or right
+// part. Along an axis where it is larger than that screen, its top or left edge goes to the
+// screen's, keeping the title bar and the first controls in reach. The size never changes; with no
+// screens the rectangle comes back as it went in.
+ScreenRect placedOnScreen(ScreenRect outer, const std::vector<ScreenRect>& screens);
+
 struct ScreenPoint {
     int x = 0;
     int y = 0;

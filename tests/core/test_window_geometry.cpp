@@ -204,5 +204,61 @@ TEST(WindowGeometry, OnlyTheFirstExposureIsPutRight)
     EXPECT_EQ(hold.exposed({0, 0}), std::nullopt);
 }
 
+// A 1920 x 1200 screen as windows see it at twice and one and a half times the scale.
+constexpr ScreenRect kTwiceScale{0, 0, 960, 600};
+constexpr ScreenRect kOneAndAHalfScale{0, 0, 1280, 800};
+constexpr ScreenRect kAdjustment{175, 278, 185, 485};
+
+TEST(WindowGeometry, FirstPositionThatFitsIsKept)
+{
+    EXPECT_EQ(placedOnScreen(kAdjustment, {ScreenRect{0, 0, 1920, 1200}}), kAdjustment);
+    EXPECT_EQ(placedOnScreen(kAdjustment, {kOneAndAHalfScale}), kAdjustment);
+    // Touching the right and bottom edges is still on the screen.
+    EXPECT_EQ(placedOnScreen({775, 115, 185, 485}, {kTwiceScale}), (ScreenRect{775, 115, 185, 485}));
+    // Wholly on a second screen, even one left of the primary.
+    EXPECT_EQ(placedOnScreen({-1000, 100, 345, 246}, {kPrimary, kLeftOfPrimary}), (ScreenRect{-1000, 100, 345, 246}));
+    EXPECT_EQ(placedOnScreen(kAdjustment, {}), kAdjustment);
+}
+
+TEST(WindowGeometry, FirstPositionOffTheScreenMovesTheLeastInside)
+{
+    // The adjustment window at twice the scale: only moved up, so its last slider and the score
+    // button can be reached.
+    EXPECT_EQ(placedOnScreen(kAdjustment, {kTwiceScale}), (ScreenRect{175, 115, 185, 485}));
+    // The hint window: moved left and up.
+    EXPECT_EQ(placedOnScreen({242, 382, 947, 353}, {kTwiceScale}), (ScreenRect{13, 247, 947, 353}));
+    // Above and left of the screen: moved down and right.
+    EXPECT_EQ(placedOnScreen({-50, -20, 300, 200}, {kTwiceScale}), (ScreenRect{0, 0, 300, 200}));
+    // Across the seam of two screens: onto the one holding most of it.
+    EXPECT_EQ(placedOnScreen({1800, 100, 345, 246}, {kPrimary, kRightOfPrimary}), (ScreenRect{1920, 100, 345, 246}));
+    EXPECT_EQ(placedOnScreen({1700, 100, 345, 246}, {kPrimary, kRightOfPrimary}), (ScreenRect{1575, 100, 345, 246}));
+    // On no screen at all: onto the first listed, screens without area left out.
+    EXPECT_EQ(placedOnScreen({5000, 5000, 345, 246}, {ScreenRect{0, 0, 0, 0}, kTwiceScale, kPrimary}),
+              (ScreenRect{615, 354, 345, 246}));
+    EXPECT_EQ(placedOnScreen({INT_MAX, INT_MIN, 345, 246}, {kTwiceScale}), (ScreenRect{615, 0, 345, 246}));
+}
+
+TEST(WindowGeometry, WindowLargerThanTheScreenGoesToItsTopLeftCorner)
+{
+    const ScreenRect small{100, 50, 800, 400};
+    EXPECT_EQ(placedOnScreen({242, 382, 947, 353}, {small}), (ScreenRect{100, 97, 947, 353}));
+    EXPECT_EQ(placedOnScreen({300, 10, 300, 500}, {small}), (ScreenRect{300, 50, 300, 500}));
+    EXPECT_EQ(placedOnScreen({-400, 900, 1200, 900}, {small}), (ScreenRect{100, 50, 1200, 900}));
+}
+
+TEST(WindowGeometry, StoredMainWindowPlaceReadAtTwiceTheScale)
+{
+    const ScreenRect fallback{193, 159, 345, 246};
+    // Written on the whole screen at the normal scale, far right and low: off the smaller screen
+    // the windows see at twice the scale, so back to the first position.
+    EXPECT_EQ(reachableGeometry({1500, 900, 345, 246}, {kTwiceScale}, fallback, kMinWidth, kMinHeight), fallback);
+    // A size too large for that screen is cut to it.
+    EXPECT_EQ(reachableGeometry({0, 0, 1600, 1100}, {kTwiceScale}, fallback, kMinWidth, kMinHeight),
+              (ScreenRect{0, 0, 960, 600}));
+    // Its title bar still on the screen: left where the user put it.
+    EXPECT_EQ(reachableGeometry({700, 500, 345, 246}, {kTwiceScale}, fallback, kMinWidth, kMinHeight),
+              (ScreenRect{700, 500, 345, 246}));
+}
+
 }  // namespace
 }  // namespace velmora

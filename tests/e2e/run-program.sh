@@ -3,7 +3,8 @@
 # (openbox) and a private PulseAudio server whose null sink the built-in synthesizer plays into:
 # computer keys and mouse clicks on the keyboard, the reference A, one slider step, the score
 # button, the copy button, then the main window closed through the window manager. Then a second
-# start and close with no move, whose stored window must read back as it was written.
+# start and close with no move, whose stored window must read back as it was written; a third at
+# twice the scale, whose adjustment window must lie wholly on the 1920 x 1200 screen.
 #   run-program.sh PROGRAM [FAILURE_DIR]
 # On failure the screen at each failed check, the logs and the settings file are left in
 # FAILURE_DIR (default ./e2e-failure). Needs Xvfb, openbox, xdotool, xwininfo, xprop, xdpyinfo,
@@ -109,7 +110,7 @@ start_display() {
     fi
     : >"$work/display"
     exec {display_fd}>"$work/display"
-    Xvfb ":$n" -displayfd "$display_fd" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
+    Xvfb ":$n" -displayfd "$display_fd" -screen 0 1920x1200x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$! display_number=$n xvfb_started=$xvfb_pid
     exec {display_fd}>&-
     if wait_until '[ -s "$work/display" ] || ! kill -0 "$xvfb_pid" 2>/dev/null' 10 && [ -s "$work/display" ] \
@@ -328,6 +329,18 @@ check '[ "$((X - FL)),$((Y - FT))" = "$frame_left,$frame_top" ]' \
 close_program 2
 second=$(for k in Left Top Width Height; do printf '%s=%s ' "$k" "$(stored window "$k")"; done)
 check '[ "$second" = "$first" ]' "second start and close without a move changed the stored window: $first-> $second"
+
+# --- third start at twice the scale: the adjustment window lies wholly on the screen ------------
+read -r screen_w screen_h <<<"$(xdpyinfo | awk '/dimensions:/ {sub(/x/, " ", $2); print $2}')"
+export QT_SCALE_FACTOR=2
+start_program 3
+unset QT_SCALE_FACTOR
+adjust=$(window_id "$adjust_title")
+wait_until 'read_geometry "$adjust"; read_frame "$adjust"; [ "$((Y + H + FB))" -le "$screen_h" ]' 3
+check '[ "$((X - FL))" -ge 0 ] && [ "$((Y - FT))" -ge 0 ] && [ "$((X + W + FR))" -le "$screen_w" ] && [ "$((Y + H + FB))" -le "$screen_h" ]' \
+  "twice the scale: the adjustment window's frame $((X - FL)),$((Y - FT)) to $((X + W + FR)),$((Y + H + FB)) is not within the ${screen_w}x$screen_h screen"
+say "twice the scale: adjustment window's frame at $((X - FL)),$((Y - FT)) to $((X + W + FR)),$((Y + H + FB)) on the ${screen_w}x$screen_h screen"
+close_program 3
 
 if [ "$failures" -gt 0 ]; then
   echo "e2e: $failures check(s) failed in $(elapsed)"

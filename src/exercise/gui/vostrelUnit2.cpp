@@ -10,6 +10,7 @@
 #include "platform/RandomSource.h"
 #include "shell/gui/Application.h"
 #include "shell/gui/KeyPreview.h"
+#include "shell/gui/ScreenPlacement.h"
 #include "windows/gui/vostrelUnit5.h"
 
 #include <QCloseEvent>
@@ -28,6 +29,7 @@ TForm2::TForm2(Application& app) : QWidget(nullptr), m_app(app)
     setAttribute(Qt::WA_QuitOnClose, false);
     resize(185 - kFrameWidth, 485 - kFrameHeight);
     move(175, 278);
+    keepOnScreen(*this);
 
     for (int k = 0; k < exercise::kPitchClasses; ++k) {
         auto* label = new QLabel(QString::fromUtf8(pitchClassLabel(k).data(), int(pitchClassLabel(k).size())), this);

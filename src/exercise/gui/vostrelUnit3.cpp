@@ -12,6 +12,7 @@
 #include "platform/Services.h"
 #include "shell/gui/Application.h"
 #include "shell/gui/MouseSteps.h"
+#include "shell/gui/ScreenPlacement.h"
 #include "shell/gui/vostrelUnit1.h"
 #include "windows/gui/vostrelUnit5.h"
 #include "windows/gui/vostrelUnit7.h"
@@ -42,6 +43,7 @@ TForm3::TForm3(Application& app) : QWidget(nullptr), m_app(app)
         setFixedSize(278, 487);
     }
     move(layout.left, layout.top);
+    keepOnScreen(*this);
 
     addLabel(1, QString::fromStdString(m_app.text(TextKey::Form3Label1Caption)), layout.label1.left,
              layout.label1.top, layout.label1.width, 12);

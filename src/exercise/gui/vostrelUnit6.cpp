@@ -4,6 +4,7 @@
 #include "editions/Layout.h"
 #include "exercise/Report.h"
 #include "shell/gui/Application.h"
+#include "shell/gui/ScreenPlacement.h"
 
 #include <QPlainTextEdit>
 
@@ -16,6 +17,7 @@ TForm6::TForm6(Application& app) : QWidget(nullptr)
     setWindowTitle(QString::fromStdString(app.text(TextKey::Form6Caption)));
     resize(294 - kFrameWidth, 271 - kFrameHeight);
     move(751, 164);
+    keepOnScreen(*this);
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName("Memo1");
     Memo1->setGeometry(16, 16, 209, 161);

@@ -34,6 +34,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
+
 #ifdef Q_OS_WIN
 #include <windows.h>
 #endif
@@ -130,7 +132,11 @@ void TForm1::buildControls()
 
     Label1 = new QLabel(qs(m_app.text(TextKey::Form1Label1Caption)), m_client);
     Label1->setObjectName("Label1");
-    Label1->setGeometry(8, 152, 282, 12);
+    // The line is taller than the label's 12 pixels, and centred in them its descenders were cut
+    // off: the label reaches down to the line's bottom, which stays where centring put it.
+    const int lineHeight = std::max(12, Label1->fontMetrics().height());
+    Label1->setGeometry(8, 152, 282, lineHeight + (12 - lineHeight) / 2);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
     Label1->installEventFilter(this);
 
     StatusBar1 = new QStatusBar(this);

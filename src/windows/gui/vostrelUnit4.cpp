@@ -3,6 +3,7 @@
 #include "editions/Catalogue.h"
 #include "editions/Layout.h"
 #include "shell/gui/Application.h"
+#include "shell/gui/ScreenPlacement.h"
 #include "windows/JpegDecoder.h"
 
 #include <QFile>
@@ -32,6 +33,7 @@ TForm4::TForm4(Application& app) : QWidget(nullptr)
     const Place place = auxiliaryLayout(app.edition()).hintWindow;
     resize(place.width - kFrameWidth, place.height - kFrameHeight);
     move(place.left, place.top);
+    keepOnScreen(*this);
 
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName("Memo1");

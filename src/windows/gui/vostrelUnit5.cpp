@@ -3,6 +3,7 @@
 #include "editions/Catalogue.h"
 #include "editions/Layout.h"
 #include "shell/gui/Application.h"
+#include "shell/gui/ScreenPlacement.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>
@@ -20,6 +21,7 @@ TForm5::TForm5(Application& app) : QWidget(nullptr), m_app(app)
     const AuxiliaryLayout layout = auxiliaryLayout(app.edition());
     resize(layout.difficultyWindow.width - kFrameWidth, layout.difficultyWindow.height - kFrameHeight);
     move(layout.difficultyWindow.left, layout.difficultyWindow.top);
+    keepOnScreen(*this);
 
     RadioGroup1 = new QGroupBox(QString::fromStdString(app.text(TextKey::Form5RadioGroup1Caption)), this);
     RadioGroup1->setObjectName("RadioGroup1");

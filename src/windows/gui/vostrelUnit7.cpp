@@ -3,6 +3,7 @@
 #include "editions/Catalogue.h"
 #include "editions/Layout.h"
 #include "shell/gui/Application.h"
+#include "shell/gui/ScreenPlacement.h"
 
 #include <QComboBox>
 
@@ -16,6 +17,7 @@ TForm7::TForm7(Application& app) : QWidget(nullptr), m_app(app)
     const Place place = auxiliaryLayout(app.edition()).instrumentWindow;
     resize(place.width - kFrameWidth, place.height - kFrameHeight);
     move(place.left, place.top);
+    keepOnScreen(*this);
 
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName("ComboBox1");
