@@ -279,6 +279,7 @@ TEST_F(PulseOutputTest, AnOutputAbove96kHzPlaysInTune)
     EXPECT_EQ(out->audioFormat()->sampleRate, out->engine()->sampleRate());
     const auto reference = heardHz(*out, handle, 1);
     ASSERT_TRUE(reference) << "nothing was heard at the server";
+    RecordProperty("reference_cents", std::to_string(centsBetween(440.0, *reference)));
     EXPECT_NEAR(centsBetween(440.0, *reference), 0.0, 3.0);
     EXPECT_EQ(out->close(handle), mmresult::NoError);
 }
@@ -300,15 +301,19 @@ TEST_F(PulseOutputTest, ClosingWhileANoteSoundsMakesNoClick)
         out->shortMessage(handle, packShortMessage(0x90, 60, 127));
         auto recording = std::async(std::launch::async, [this] { return listen(m_server->address(), 1.2); });
         std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        QElapsedTimer closeTime;
+        closeTime.start();
         ASSERT_EQ(out->close(handle), mmresult::NoError);
+        RecordProperty("close_ms", static_cast<int>(closeTime.elapsed()));
         const auto heard = recording.get();
         const auto last = std::find_if(heard.rbegin(), heard.rend(), [](float s) { return std::abs(s) > 1e-4f; });
         ASSERT_NE(last, heard.rend()) << "the note was not heard";
         const auto end = static_cast<std::size_t>(heard.rend() - last);
         ASSERT_GT(end, kRate / 4) << "the note ended before the close";
-        // The note's own steps over the 100 ms before its last 10 ms, and every step from then on.
-        const auto before = std::span(heard).subspan(end - kRate / 10 - kRate / 100, kRate / 10);
-        const auto closing = std::span(heard).subspan(end - kRate / 100);
+        // The note's own steps over 100 ms before the close, and every step of the last 2.5 ms of
+        // sound (the second half of the fade, where a cut would be) and after it.
+        const auto before = std::span(heard).subspan(end - kRate / 10 - kRate / 50, kRate / 10);
+        const auto closing = std::span(heard).subspan(end - kRate / 400);
         if (hasDropout(before))
             continue;
         const float own = largestStep(before);

@@ -28,7 +28,7 @@ constexpr std::size_t kFrameBytes = kChannelsOut * sizeof(float);
 // this long for it in all, then each further attempt only kLeastWait (enough for a server that
 // is back and answers at once), so that six attempts give up within 2 s. The budget is whole again
 // after an open that worked or kBudgetRefill without a failed one.
-constexpr auto kAnswerBudget = 1750ms;
+constexpr auto kAnswerBudget = 1600ms;
 constexpr auto kLeastWait = 50ms;
 constexpr auto kBudgetRefill = 10s;
 // Reconnecting in the background: nobody waits, so a slow server gets its time.
