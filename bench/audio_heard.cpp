@@ -4,7 +4,7 @@
 // plays to, then counts dropouts inside notes, measures note-on to first sound and each note's pitch.
 //
 //   audio_heard [--seconds S] [--seed N] [--source NAME] [--known-delay-ms MS]
-//               [--provoke-at S --provoke-ms MS] [--wav FILE] [--verbose]
+//               [--provoke-at S --provoke-ms MS] [--piano-only] [--wav FILE] [--verbose]
 //
 // The server is libpulse's (PULSE_SERVER); bench/audio_heard.sh starts a private one with a null sink.
 
@@ -68,6 +68,7 @@ struct Options {
     double provokeMs = 50.0;
     std::string wav;
     bool verbose = false;
+    bool pianoOnly = false;  // no organ half: latencies before and long after a stop compare
     // Seconds between a note-off and the next note-on: long enough for the organ's release to fall
     // below the level at which a note's first sound can still be timed.
     double gap = 0.5;
@@ -78,8 +79,8 @@ Options parse(int argc, char** argv)
     Options o;
     for (int i = 1; i < argc; i += 2) {
         const std::string a = argv[i];
-        if (a == "--verbose") {
-            o.verbose = true;
+        if (a == "--verbose" || a == "--piano-only") {
+            (a == "--verbose" ? o.verbose : o.pianoOnly) = true;
             --i;
             continue;
         }
@@ -313,7 +314,7 @@ private:
 };
 
 std::vector<Note> schedule(double totalSeconds, double period, const std::array<std::int32_t, 12>& cents,
-                           double knownDelayMs)
+                           double knownDelayMs, bool pianoOnly)
 {
     // Piano in the first half, the organ in the second; the reference A every ninth note. Every
     // fourth note is sent a known time after its time stamp, to check the latency estimate.
@@ -321,7 +322,7 @@ std::vector<Note> schedule(double totalSeconds, double period, const std::array<
     std::vector<Note> notes;
     int key = kFirstKey;
     for (int i = 0; i < count; ++i) {
-        const int half = i < count / 2 ? 0 : 1;
+        const int half = i < count / 2 || pianoOnly ? 0 : 1;
         const int slot = half == 0 ? i : i - count / 2;
         Note n;
         n.program = half == 0 ? 0 : kOrgan;
@@ -569,7 +570,7 @@ int main(int argc, char** argv)
     for (auto& c : cents)
         c = offset(random);
     const double period = kHoldSeconds + options.gap;
-    std::vector<Note> notes = schedule(options.seconds, period, cents, options.knownDelayMs);
+    std::vector<Note> notes = schedule(options.seconds, period, cents, options.knownDelayMs, options.pianoOnly);
 
     const std::string loadBefore = loadAverage();
     Recorder recorder;
@@ -767,6 +768,31 @@ int main(int argc, char** argv)
                 break;
             }
         std::printf("; the note-on call took up to %.1f ms\n", longestSend);
+        if (provokedAt) {
+            // What a stall leaves behind: the buffer grows once and comes back after a quiet minute.
+            const auto phase = [&](double from, double to) {
+                std::vector<double> v;
+                for (const Note& n : notes) {
+                    const double t = seconds(n.on - *provokedAt);
+                    if (n.program == 0 && n.firstSound && n.levelBefore < kTimedBelow && n.knownDelayMs == 0 &&
+                        t >= from && t < to)
+                        v.push_back(n.latencyMs);
+                }
+                return v;
+            };
+            const std::pair<const char*, std::vector<double>> phases[] = {
+                {"before the stop", phase(-1e9, 0.0)},
+                {"0.5..20 s after", phase(0.5, 20.0)},
+                {"20..60 s after", phase(20.0, 60.0)},
+                {"62 s and more after", phase(62.0, 1e9)},
+            };
+            std::printf("  latency around the stop (piano, timed notes), median / worst:");
+            for (const auto& [name, v] : phases)
+                if (!v.empty())
+                    std::printf(" %s %.1f / %.1f ms (%zu);", name, median(v), *std::max_element(v.begin(), v.end()),
+                                v.size());
+            std::printf("\n");
+        }
         if (untimed > 0)
             std::printf("  %d notes not timed: they began over a release louder than -50 dBFS\n", untimed);
         // The known delay, per program: the same estimate, later by exactly that much.

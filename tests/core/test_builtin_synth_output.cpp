@@ -26,7 +26,7 @@ class OfflineAudio final : public AudioBackend {
 public:
     class Stream final : public AudioStream {
     public:
-        const AudioFormat& format() const override { return m_format; }
+        AudioFormat format() const override { return m_format; }
         AudioFormat m_format{"offline", 48000.0, 128, 3};
     };
 

@@ -7,16 +7,23 @@
 #include "midi/synth/SoundFontLocator.h"
 
 #include <QProcess>
+#include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <pulse/simple.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <array>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -35,7 +42,7 @@ public:
 
     QString address() const { return "unix:" + m_dir + "/native"; }
 
-    bool start()
+    bool start(unsigned sinkRate = kRate, const QString& sinkOptions = {})
     {
         const QString program = QStandardPaths::findExecutable("pulseaudio");
         if (program.isEmpty())
@@ -47,7 +54,7 @@ public:
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(program, {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
                                   "--disallow-exit", "--log-level=error", "-L",
-                                  QString("module-null-sink sink_name=heard rate=%1").arg(kRate), "-L",
+                                  QString("module-null-sink sink_name=heard rate=%1 %2").arg(sinkRate).arg(sinkOptions), "-L",
                                   "module-native-protocol-unix auth-anonymous=1 socket=" + m_dir + "/native"});
         if (!m_process.waitForStarted())
             return false;
@@ -79,14 +86,29 @@ std::vector<float> listen(const QString& server, double seconds)
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, 1};
     int error = 0;
     const std::string address = server.toStdString();
+    // Fragments of 2.5 ms: what was mixed reaches the listener at once, and a stream that leaves
+    // cannot take back from the monitor what the listener has not read yet.
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.fragsize = kRate / 400 * sizeof(float);
     pa_simple* rec = pa_simple_new(address.c_str(), "velmora-test", PA_STREAM_RECORD, "heard.monitor", "listener",
-                                   &spec, nullptr, nullptr, &error);
+                                   &spec, nullptr, &attr, &error);
     if (!rec)
         return {};
     std::vector<float> samples(static_cast<std::size_t>(seconds * kRate));
     const int read = pa_simple_read(rec, samples.data(), samples.size() * sizeof(float), &error);
     pa_simple_free(rec);
     return read < 0 ? std::vector<float>{} : samples;
+}
+
+// The largest difference between two neighbouring samples: a cut wave shows as a step far larger
+// than any a note makes by itself.
+float largestStep(std::span<const float> samples)
+{
+    float step = 0.0f;
+    for (std::size_t i = 1; i < samples.size(); ++i)
+        step = std::max(step, std::abs(samples[i] - samples[i - 1]));
+    return step;
 }
 
 class PulseOutputTest : public ::testing::Test {
@@ -203,4 +225,147 @@ TEST_F(PulseOutputTest, SurvivesTheServerGoingAwayAndReopensWhenItIsBack)
     EXPECT_FALSE(m_stats->lost.load());
     EXPECT_TRUE(heardHz(*out, again, 1).has_value()) << "the reopened device plays nothing";
     EXPECT_EQ(out->close(again), mmresult::NoError);
+}
+
+TEST_F(PulseOutputTest, PlaysOnByItselfWhenTheServerComesBack)
+{
+    auto out = makeOutput();
+    Handle handle = kNoHandle;
+    ASSERT_EQ(out->open(0, handle), mmresult::NoError);
+    std::array<std::int32_t, 12> offsets{};
+    offsets[9] = -30;
+    const ScaleTuningMessage message = buildScaleTuningMsg(exerciseTuningData(offsets));
+    MidiHeader header{message.data(), static_cast<std::uint32_t>(message.size())};
+    ASSERT_EQ(out->prepareHeader(handle, header, kMidiHeaderSize), mmresult::NoError);
+    ASSERT_EQ(out->longMessage(handle, header, kMidiHeaderSize), mmresult::NoError);
+    out->shortMessage(handle, packShortMessage(0xC0, 19));
+    out->shortMessage(handle, packShortMessage(0xC0, 0));
+
+    m_server->kill();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(m_stats->lost.load());
+    // Sent while nobody hears them; they must neither stick nor pile up for the return.
+    for (int key = 50; key < 80; ++key)
+        EXPECT_EQ(out->shortMessage(handle, packShortMessage(0x90, static_cast<std::uint8_t>(key), 100)),
+                  mmresult::NoError);
+    out->shortMessage(handle, packShortMessage(0xB0, 123));
+
+    ASSERT_TRUE(m_server->start());
+    QElapsedTimer back;
+    back.start();
+    // Only a guard against a hang: how soon it plays again is the benchmark's figure.
+    while (m_stats->reconnections.load() == 0 && back.elapsed() < 20000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    RecordProperty("reconnected_ms", static_cast<int>(back.elapsed()));
+    ASSERT_EQ(m_stats->reconnections.load(), 1) << "the device did not come back by itself";
+    EXPECT_FALSE(m_stats->lost.load());
+
+    // No open, no message: the same engine plays, with the tuning sent before the server left.
+    const auto reference = heardHz(*out, handle, 1);
+    const auto detuned = heardHz(*out, handle, 0);
+    ASSERT_TRUE(reference && detuned) << "nothing was heard after the server came back";
+    EXPECT_NEAR(centsBetween(*reference, *detuned), -30.0, 0.5);
+    EXPECT_EQ(out->close(handle), mmresult::NoError);
+}
+
+TEST_F(PulseOutputTest, AnOutputAbove96kHzPlaysInTune)
+{
+    // Audio interfaces run at 192 kHz; the synthesizer cannot, and the server converts.
+    m_server->kill();
+    ASSERT_TRUE(m_server->start(192000));
+    auto out = makeOutput();
+    Handle handle = kNoHandle;
+    ASSERT_EQ(out->open(0, handle), mmresult::NoError);
+    EXPECT_EQ(out->audioFormat()->sampleRate, out->engine()->sampleRate());
+    const auto reference = heardHz(*out, handle, 1);
+    ASSERT_TRUE(reference) << "nothing was heard at the server";
+    RecordProperty("reference_cents", std::to_string(centsBetween(440.0, *reference)));
+    EXPECT_NEAR(centsBetween(440.0, *reference), 0.0, 3.0);
+    EXPECT_EQ(out->close(handle), mmresult::NoError);
+}
+
+TEST_F(PulseOutputTest, ClosingWhileANoteSoundsMakesNoClick)
+{
+    // A sink that plays out what it was given, as a card's buffer does. By default PulseAudio's
+    // null sink takes a leaving stream's mixed sound back out of its monitor, and the recording
+    // then holds nothing of the note at all.
+    m_server->kill();
+    ASSERT_TRUE(m_server->start(kRate, "norewinds=1"));
+    auto out = makeOutput();
+    for (int take = 0; take < 3; ++take) {
+        Handle handle = kNoHandle;
+        ASSERT_EQ(out->open(0, handle), mmresult::NoError);
+        // A flute is close to a sine: its own steps are small, so a cut wave stands out.
+        out->shortMessage(handle, packShortMessage(0xC0, 73));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        out->shortMessage(handle, packShortMessage(0x90, 60, 127));
+        auto recording = std::async(std::launch::async, [this] { return listen(m_server->address(), 1.2); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        QElapsedTimer closeTime;
+        closeTime.start();
+        ASSERT_EQ(out->close(handle), mmresult::NoError);
+        RecordProperty("close_ms", static_cast<int>(closeTime.elapsed()));
+        const auto heard = recording.get();
+        const auto last = std::find_if(heard.rbegin(), heard.rend(), [](float s) { return std::abs(s) > 1e-4f; });
+        ASSERT_NE(last, heard.rend()) << "the note was not heard";
+        const auto end = static_cast<std::size_t>(heard.rend() - last);
+        ASSERT_GT(end, kRate / 4) << "the note ended before the close";
+        // The note's own steps over 100 ms before the close, and every step of the last 2.5 ms of
+        // sound (the second half of the fade, where a cut would be) and after it.
+        const auto before = std::span(heard).subspan(end - kRate / 10 - kRate / 50, kRate / 10);
+        const auto closing = std::span(heard).subspan(end - kRate / 400);
+        if (hasDropout(before))
+            continue;
+        const float own = largestStep(before);
+        const float step = largestStep(closing);
+        RecordProperty("note_step", std::to_string(own));
+        RecordProperty("closing_step", std::to_string(step));
+        RecordProperty("last_sample", std::to_string(heard[end - 1]));
+        EXPECT_GT(own, 1e-3f) << "the note is too quiet to tell";
+        EXPECT_LE(step, own) << "the close cut the wave";
+        return;
+    }
+    FAIL() << "every take had a dropout";
+}
+
+TEST(PulseServerThatNeverAnswers, OpenGivesUpAndSaysThereIsNoDriver)
+{
+    if (!findGeneralMidiSoundFont())
+        GTEST_SKIP() << "no General MIDI SoundFont installed";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // The kernel takes the connection on the server's behalf; nothing ever reads or answers.
+    const std::string path = (dir.path() + "/native").toStdString();
+    const int server = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(server, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(server, 16), 0);
+    setenv("PULSE_SERVER", ("unix:" + path).c_str(), 1);
+
+    BuiltinSynthOptions options;
+    options.soundFontFolders = standardSoundFontFolders();
+    options.calibrate = false;
+    auto out = std::make_shared<BuiltinSynthOutput>(std::move(options), makePulseAudioBackend(PulseLatency{}));
+    // The port's open: six attempts in a row, each failing as a device without a driver. On a
+    // thread of its own, left behind if it hangs, so that the test fails instead of hanging.
+    std::packaged_task<std::vector<std::uint32_t>()> attempts([out] {
+        std::vector<std::uint32_t> results;
+        for (int i = 0; i < 6; ++i) {
+            Handle handle = 5;
+            results.push_back(out->open(0, handle));
+            if (handle != kNoHandle)
+                results.back() = 0xFFFF;
+        }
+        return results;
+    });
+    auto results = attempts.get_future();
+    std::thread(std::move(attempts)).detach();
+    // Only a guard against a hang; the time it takes is the benchmark's figure.
+    ASSERT_EQ(results.wait_for(std::chrono::seconds(30)), std::future_status::ready) << "open hangs";
+    EXPECT_EQ(results.get(), std::vector<std::uint32_t>(6, mmresult::NoDriver));
+    unsetenv("PULSE_SERVER");
+    close(server);
 }

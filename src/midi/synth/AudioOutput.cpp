@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 namespace velmora::midi::synth {
 
@@ -17,15 +19,52 @@ constexpr std::array<std::string_view, 10> kDriverPreference{
     "pipewire", "pulseaudio", "alsa", "jack", "oss", "coreaudio", "wasapi", "dsound", "waveout", "sndio",
 };
 
+// What FluidSynth's driver calls: the engine, then the fade at close.
+struct FluidRender {
+    SynthEngine* engine = nullptr;
+    OutputFade fade;
+
+    static int callback(void* data, int frames, int effectCount, float* effects[], int outCount, float* out[])
+    {
+        auto* self = static_cast<FluidRender*>(data);
+        if (outCount < 2 || frames <= 0)
+            return FLUID_FAILED;
+        const auto n = static_cast<std::size_t>(frames);
+        if (self->fade.finished()) {
+            std::fill_n(out[0], n, 0.0f);
+            std::fill_n(out[1], n, 0.0f);
+            return FLUID_OK;
+        }
+        const int result = SynthEngine::renderCallback(self->engine, frames, effectCount, effects, outCount, out);
+        self->fade.apply(out[0], out[1], n, 1);
+        return result;
+    }
+};
+
 class FluidAudioStream final : public AudioStream {
 public:
-    FluidAudioStream(FluidAudioDriverPtr driver, AudioFormat format)
-        : m_driver(std::move(driver)), m_format(std::move(format))
+    FluidAudioStream(std::unique_ptr<FluidRender> render, FluidAudioDriverPtr driver, AudioFormat format)
+        : m_render(std::move(render)), m_driver(std::move(driver)), m_format(std::move(format))
     {
     }
-    const AudioFormat& format() const override { return m_format; }
+
+    ~FluidAudioStream() override
+    {
+        // The driver's buffers give no word when they have played out: wait for the ramp to be
+        // rendered, then for as long as the buffers hold, and a period more.
+        m_render->fade.begin(static_cast<int>(kFadeMilliseconds * m_format.sampleRate / 1000.0));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+        while (!m_render->fade.finished() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const double playOut = m_format.bufferMilliseconds() * (1.0 + 1.0 / std::max(1, m_format.periods));
+        std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(std::min(playOut, 200.0)));
+        m_driver.reset();
+    }
+
+    AudioFormat format() const override { return m_format; }
 
 private:
+    std::unique_ptr<FluidRender> m_render;  // outlives the driver that calls it
     FluidAudioDriverPtr m_driver;
     AudioFormat m_format;
 };
@@ -64,9 +103,11 @@ private:
             fluid_settings_setint(settings, "audio.period-size", m_config.periodSize);
             fluid_settings_setint(settings, "audio.periods", m_config.periods);
 
+            auto render = std::make_unique<FluidRender>();
+            render->engine = engine.get();
             DriverGrant grant;
             m_log.beginProbe(&grant);
-            FluidAudioDriverPtr handle(new_fluid_audio_driver2(settings, &SynthEngine::renderCallback, engine.get()));
+            FluidAudioDriverPtr handle(new_fluid_audio_driver2(settings, &FluidRender::callback, render.get()));
             m_log.endProbe();
             if (!handle)
                 return std::nullopt;
@@ -79,7 +120,7 @@ private:
             AudioFormat format{driver, rate, grant.periodSize.value_or(m_config.periodSize),
                                grant.periods.value_or(m_config.periods)};
             Started started;
-            started.stream = std::make_unique<FluidAudioStream>(std::move(handle), std::move(format));
+            started.stream = std::make_unique<FluidAudioStream>(std::move(render), std::move(handle), std::move(format));
             started.engine = std::move(engine);
             return started;
         }
@@ -97,6 +138,22 @@ void collectOption(void* data, const char*, const char* option)
 }
 
 }  // namespace
+
+void OutputFade::apply(float* left, float* right, std::size_t frames, std::size_t stride)
+{
+    const int length = m_length.load(std::memory_order_acquire);
+    if (length == 0)
+        return;
+    for (std::size_t i = 0; i < frames; ++i) {
+        if (m_done < length)
+            ++m_done;
+        const float gain = 1.0f - static_cast<float>(m_done) / static_cast<float>(length);
+        left[i * stride] *= gain;
+        right[i * stride] *= gain;
+    }
+    if (m_done >= length)
+        m_finished.store(true, std::memory_order_release);
+}
 
 void readDriverMessage(std::string_view message, DriverGrant& grant)
 {

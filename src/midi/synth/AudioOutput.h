@@ -3,6 +3,7 @@
 #include "midi/synth/FluidHandles.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -70,12 +71,35 @@ private:
     std::atomic<DriverGrant*> m_probe{nullptr};
 };
 
-// A running audio output playing one engine.
+// A running audio output playing one engine. Destroying it fades the sound out and lets the
+// output play that before it goes, so that closing never cuts a wave in the middle.
 class AudioStream {
 public:
     virtual ~AudioStream() = default;
-    virtual const AudioFormat& format() const = 0;
+    // A copy: an output that reconnects by itself may change it from its own thread.
+    virtual AudioFormat format() const = 0;
 };
+
+// The fade at the end of a stream, applied by the rendering thread to what it renders: a linear
+// ramp from full level to silence, then silence. Only two atomics are shared, so the renderer
+// never waits for the thread that asks for the fade.
+class OutputFade {
+public:
+    // From any thread: the ramp starts with the next rendered frame and lasts `frames`.
+    void begin(int frames) { m_length.store(frames > 0 ? frames : 1, std::memory_order_release); }
+    // The ramp has been rendered; from now on the renderer writes silence.
+    bool finished() const { return m_finished.load(std::memory_order_acquire); }
+    // Rendering thread: scales `frames` frames of two channels, `stride` floats apart.
+    void apply(float* left, float* right, std::size_t frames, std::size_t stride);
+
+private:
+    std::atomic<int> m_length{0};
+    std::atomic<bool> m_finished{false};
+    int m_done = 0;  // rendering thread only
+};
+
+// The ramp's length: long enough that no step is heard, short enough that closing does not wait.
+inline constexpr double kFadeMilliseconds = 5.0;
 
 // How the device gets its sound out. `makeEngine` builds an engine for a sample rate; the
 // backend may build again when the output turns out to run at another rate.

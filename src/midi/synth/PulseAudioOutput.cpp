@@ -9,15 +9,35 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace velmora::midi::synth {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
 constexpr int kChannelsOut = 2;
 constexpr std::size_t kFrameBytes = kChannelsOut * sizeof(float);
-// How long the server may take to answer before the device counts as having no driver.
-constexpr auto kConnectTimeout = std::chrono::milliseconds(2000);
+// A server that takes the connection and never answers: the device's open attempts in a row wait
+// this long for it in all, then each further attempt only kLeastWait (enough for a server that
+// is back and answers at once), so that six attempts give up within 2 s. The budget is whole again
+// after an open that worked or kBudgetRefill without a failed one.
+constexpr auto kAnswerBudget = 1600ms;
+constexpr auto kLeastWait = 50ms;
+constexpr auto kBudgetRefill = 10s;
+// Reconnecting in the background: nobody waits, so a slow server gets its time.
+constexpr auto kReconnectWait = 2000ms;
+constexpr auto kRetryInterval = 500ms;
+// How often the buffer's size is looked at while no underrun happens.
+constexpr auto kPolicyTick = 1s;
+// Closing: the fade and the buffer's play-out together, however slow the server.
+constexpr auto kCloseWait = 250ms;
 // Above ordinary threads, below the servers' own real-time threads, which must run first.
 constexpr int kRealtimePriority = 10;
 constexpr std::uint32_t kDefaultRate = 48000;
@@ -46,19 +66,45 @@ std::uint32_t bytesFor(double milliseconds, std::uint32_t rate)
     return std::max<std::uint32_t>(frames, 64) * static_cast<std::uint32_t>(kFrameBytes);
 }
 
+// Wakes the stream's supervising thread when the connection is lost or the stream closes.
+struct Wakeup {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool pending = false;
+
+    void notify()
+    {
+        {
+            std::lock_guard lock(mutex);
+            pending = true;
+        }
+        changed.notify_all();
+    }
+};
+
+// What every connection of one device shares: the buffer's policy lives for the run, so a busy
+// machine is remembered across streams; it is only touched under the current connection's lock.
+struct Shared {
+    StreamBufferPolicy policy;
+    std::shared_ptr<PulseStreamStats> stats;
+};
+
 // One connection to the server with one playback stream; everything after construction happens
-// on the mainloop's thread, which is the thread that renders.
-class PulseStream final : public AudioStream {
+// on the mainloop's thread, which is the thread that renders, or under its lock.
+class PulseConnection {
 public:
-    PulseStream(PulseLatency latency, std::shared_ptr<PulseStreamStats> stats)
-        : m_latency(latency), m_stats(std::move(stats))
+    PulseConnection(Shared& shared, std::shared_ptr<Wakeup> wakeup)
+        : m_shared(shared), m_wakeup(std::move(wakeup))
     {
     }
 
-    ~PulseStream() override { shutDown(); }
+    ~PulseConnection() { shutDown(); }
+    PulseConnection(const PulseConnection&) = delete;
+    PulseConnection& operator=(const PulseConnection&) = delete;
 
-    // Connects to the server and learns the rate its output runs at; false without a server.
-    bool connect()
+    // Connects to the server and learns the rate its output runs at; false without a server, or
+    // when the deadline passes or `cancel` is set first.
+    bool connect(Clock::time_point deadline, const std::atomic<bool>* cancel)
     {
         m_loop.reset(pa_threaded_mainloop_new());
         if (!m_loop)
@@ -72,7 +118,7 @@ public:
         pa_proplist_free(props);
         if (!m_context)
             return false;
-        pa_context_set_state_callback(m_context, &PulseStream::onContextState, this);
+        pa_context_set_state_callback(m_context, &PulseConnection::onContextState, this);
         // No autospawn: a desktop's server is started by the session, and a program that starts
         // one of its own as a side effect is a surprise.
         if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
@@ -82,35 +128,40 @@ public:
         m_running = true;
 
         LoopLock lock(m_loop.get());
-        if (!waitFor([this] {
-                const pa_context_state_t s = pa_context_get_state(m_context);
-                return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
-            }))
+        if (!waitFor(
+                [this] {
+                    const pa_context_state_t s = pa_context_get_state(m_context);
+                    return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
+                },
+                deadline, cancel))
             return false;
         if (pa_context_get_state(m_context) != PA_CONTEXT_READY)
             return false;
-        // The rate of the server's default output, so that nothing resamples the synthesizer.
-        m_rate = 0;
+        // The rate of the server's default output: the engine is built for it where it can be.
+        m_serverRate = 0;
         m_answered = false;
-        pa_operation* op = pa_context_get_server_info(m_context, &PulseStream::onServerInfo, this);
+        pa_operation* op = pa_context_get_server_info(m_context, &PulseConnection::onServerInfo, this);
         if (!op)
             return false;
-        const bool ok = waitFor([this] { return m_answered; });
+        const bool ok = waitFor([this] { return m_answered; }, deadline, cancel);
         if (!ok)
             pa_operation_cancel(op);
         pa_operation_unref(op);
-        if (m_rate == 0)
-            m_rate = kDefaultRate;
+        if (m_serverRate == 0)
+            m_serverRate = kDefaultRate;
         return ok;
     }
 
-    double sampleRate() const { return m_rate; }
+    std::uint32_t serverRate() const { return m_serverRate; }
+    bool timedOut() const { return m_timedOut; }
+    bool lost() const { return m_lost.load(); }
 
-    // Starts playing the engine; it renders from now on, on the mainloop's thread.
-    bool play(SynthEngine& engine)
+    // Starts playing the engine at its own rate; it renders from now on, on the mainloop's thread.
+    bool play(SynthEngine& engine, std::uint32_t rate, Clock::time_point deadline, const std::atomic<bool>* cancel)
     {
         LoopLock lock(m_loop.get());
         m_engine = &engine;
+        m_rate = rate;
         const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, m_rate, kChannelsOut};
         pa_proplist* props = pa_proplist_new();
         pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
@@ -118,23 +169,22 @@ public:
         pa_proplist_free(props);
         if (!m_stream)
             return false;
-        pa_stream_set_state_callback(m_stream, &PulseStream::onStreamState, this);
-        pa_stream_set_write_callback(m_stream, &PulseStream::onWrite, this);
-        pa_stream_set_underflow_callback(m_stream, &PulseStream::onUnderflow, this);
+        pa_stream_set_state_callback(m_stream, &PulseConnection::onStreamState, this);
+        pa_stream_set_write_callback(m_stream, &PulseConnection::onWrite, this);
+        pa_stream_set_underflow_callback(m_stream, &PulseConnection::onUnderflow, this);
 
-        double target = m_stats->targetMilliseconds.load();
-        if (target <= 0.0) {
-            target = m_latency.initialMilliseconds;
-            m_stats->targetMilliseconds.store(target);
-        }
+        const double target = m_shared.policy.targetMilliseconds();
+        m_shared.stats->targetMilliseconds.store(target);
         const pa_buffer_attr attr = bufferFor(target);
         // The latency asked for is the whole way to the output, the server's own buffer included.
         if (pa_stream_connect_playback(m_stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0)
             return false;
-        if (!waitFor([this] {
-                const pa_stream_state_t s = pa_stream_get_state(m_stream);
-                return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
-            }))
+        if (!waitFor(
+                [this] {
+                    const pa_stream_state_t s = pa_stream_get_state(m_stream);
+                    return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
+                },
+                deadline, cancel))
             return false;
         if (pa_stream_get_state(m_stream) != PA_STREAM_READY)
             return false;
@@ -144,24 +194,85 @@ public:
         }
         m_format.driver = "pulseaudio";
         m_format.sampleRate = m_rate;
+        m_playing = true;
         return true;
     }
 
-    const AudioFormat& format() const override { return m_format; }
+    const AudioFormat& format() const { return m_format; }
+
+    // A step down of the buffer when it has been quiet long enough.
+    void tick(Clock::time_point now)
+    {
+        LoopLock lock(m_loop.get());
+        if (m_stream && m_shared.policy.tick(now))
+            applyTarget();
+    }
+
+    // Fades the sound out and waits until the server has played it, at most kCloseWait.
+    void fadeOut()
+    {
+        if (!m_playing || m_lost.load())
+            return;
+        const auto deadline = Clock::now() + kCloseWait;
+        LoopLock lock(m_loop.get());
+        m_fade.begin(static_cast<int>(kFadeMilliseconds * m_rate / 1000.0));
+        if (!waitFor([this] { return m_fade.finished() || m_lost.load(); }, deadline, nullptr) || m_lost.load())
+            return;
+        // Nothing more is written, and the end of the buffer is not an underrun to learn from.
+        pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
+        m_drained = false;
+        pa_operation* op = pa_stream_drain(
+            m_stream,
+            [](pa_stream*, int, void* data) {
+                auto* self = static_cast<PulseConnection*>(data);
+                self->m_drained = true;
+                pa_threaded_mainloop_signal(self->m_loop.get(), 0);
+            },
+            this);
+        if (!op)
+            return;
+        const bool drained = waitFor([this] { return m_drained || m_lost.load(); }, deadline, nullptr);
+        if (!drained)
+            pa_operation_cancel(op);
+        pa_operation_unref(op);
+        if (!drained || m_lost.load())
+            return;
+        // Drained means mixed, not heard: the sink still holds its own latency's worth, and a
+        // stream that leaves is taken out of that again (a rewind), cutting the tail of the fade.
+        m_answered = false;
+        op = pa_stream_update_timing_info(
+            m_stream,
+            [](pa_stream*, int, void* data) { static_cast<PulseConnection*>(data)->answer(); }, this);
+        if (!op)
+            return;
+        const bool timed = waitFor([this] { return m_answered || m_lost.load(); }, deadline, nullptr);
+        if (!timed)
+            pa_operation_cancel(op);
+        pa_operation_unref(op);
+        const pa_timing_info* timing = timed ? pa_stream_get_timing_info(m_stream) : nullptr;
+        if (!timing)
+            return;
+        const auto heard = std::min(deadline, Clock::now() + std::chrono::microseconds(timing->sink_usec));
+        waitFor([] { return false; }, heard, nullptr);
+    }
 
 private:
     template <class Done>
-    bool waitFor(Done done)
+    bool waitFor(Done done, Clock::time_point deadline, const std::atomic<bool>* cancel)
     {
-        const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
         pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop.get());
         while (!done()) {
-            if (std::chrono::steady_clock::now() >= deadline)
+            if (cancel && cancel->load())
                 return false;
+            if (Clock::now() >= deadline) {
+                m_timedOut = true;
+                return false;
+            }
             // A timer wakes the wait, so a server that never answers cannot hang the caller.
             timeval when{};
             pa_gettimeofday(&when);
-            pa_timeval_add(&when, 50 * PA_USEC_PER_MSEC);
+            pa_timeval_add(&when, 20 * PA_USEC_PER_MSEC);
             pa_time_event* wake = api->time_new(
                 api, &when,
                 [](pa_mainloop_api*, pa_time_event*, const timeval*, void* data) {
@@ -186,13 +297,22 @@ private:
         return attr;
     }
 
+    void applyTarget()
+    {
+        const double target = m_shared.policy.targetMilliseconds();
+        m_shared.stats->targetMilliseconds.store(target);
+        const pa_buffer_attr attr = bufferFor(target);
+        if (pa_operation* op = pa_stream_set_buffer_attr(m_stream, &attr, nullptr, nullptr))
+            pa_operation_unref(op);
+    }
+
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* data)
     {
-        auto* self = static_cast<PulseStream*>(data);
+        auto* self = static_cast<PulseConnection*>(data);
         if (info && pa_sample_spec_valid(&info->sample_spec))
-            self->m_rate = info->sample_spec.rate;
+            self->m_serverRate = info->sample_spec.rate;
         pa_operation* op = info && info->default_sink_name
-            ? pa_context_get_sink_info_by_name(context, info->default_sink_name, &PulseStream::onSinkInfo, self)
+            ? pa_context_get_sink_info_by_name(context, info->default_sink_name, &PulseConnection::onSinkInfo, self)
             : nullptr;
         if (op)
             pa_operation_unref(op);
@@ -202,9 +322,9 @@ private:
 
     static void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* data)
     {
-        auto* self = static_cast<PulseStream*>(data);
+        auto* self = static_cast<PulseConnection*>(data);
         if (info && eol == 0 && pa_sample_spec_valid(&info->sample_spec))
-            self->m_rate = info->sample_spec.rate;
+            self->m_serverRate = info->sample_spec.rate;
         if (eol != 0)
             self->answer();
     }
@@ -215,25 +335,33 @@ private:
         pa_threaded_mainloop_signal(m_loop.get(), 0);
     }
 
+    void markLost()
+    {
+        if (m_lost.exchange(true))
+            return;
+        m_shared.stats->lost.store(true);
+        m_wakeup->notify();
+    }
+
     static void onContextState(pa_context* context, void* data)
     {
-        auto* self = static_cast<PulseStream*>(data);
+        auto* self = static_cast<PulseConnection*>(data);
         if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
-            self->m_stats->lost.store(true);
+            self->markLost();
         pa_threaded_mainloop_signal(self->m_loop.get(), 0);
     }
 
     static void onStreamState(pa_stream* stream, void* data)
     {
-        auto* self = static_cast<PulseStream*>(data);
+        auto* self = static_cast<PulseConnection*>(data);
         if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
-            self->m_stats->lost.store(true);
+            self->markLost();
         pa_threaded_mainloop_signal(self->m_loop.get(), 0);
     }
 
     static void onWrite(pa_stream* stream, std::size_t bytes, void* data)
     {
-        auto* self = static_cast<PulseStream*>(data);
+        auto* self = static_cast<PulseConnection*>(data);
         if (!self->m_prioritySet) {
             self->m_prioritySet = true;
             raiseThreadPriority();
@@ -244,25 +372,24 @@ private:
             if (pa_stream_begin_write(stream, &buffer, &size) < 0 || !buffer || size < kFrameBytes)
                 return;
             const std::size_t frames = size / kFrameBytes;
-            self->m_engine->renderInterleaved(std::span(static_cast<float*>(buffer), frames * kChannelsOut));
+            auto* samples = static_cast<float*>(buffer);
+            if (self->m_fade.finished()) {
+                std::fill_n(samples, frames * kChannelsOut, 0.0f);
+            } else {
+                self->m_engine->renderInterleaved(std::span(samples, frames * kChannelsOut));
+                self->m_fade.apply(samples, samples + 1, frames, kChannelsOut);
+            }
             if (pa_stream_write(stream, buffer, frames * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0)
                 return;
             bytes -= std::min(bytes, frames * kFrameBytes);
         }
     }
 
-    // An underrun was heard: ask for a longer buffer and keep it for every later stream.
-    static void onUnderflow(pa_stream* stream, void* data)
+    static void onUnderflow(pa_stream*, void* data)
     {
-        auto* self = static_cast<PulseStream*>(data);
-        const double now = self->m_stats->targetMilliseconds.load();
-        const double grown = std::min(now * self->m_latency.growth, self->m_latency.maximumMilliseconds);
-        if (grown <= now)
-            return;
-        self->m_stats->targetMilliseconds.store(grown);
-        const pa_buffer_attr attr = self->bufferFor(grown);
-        if (pa_operation* op = pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr))
-            pa_operation_unref(op);
+        auto* self = static_cast<PulseConnection*>(data);
+        if (self->m_shared.policy.underrun(Clock::now()))
+            self->applyTarget();
     }
 
     // The render thread gets a real-time slot where the system grants one (a desktop user's
@@ -303,56 +430,200 @@ private:
         m_loop.reset();
     }
 
-    PulseLatency m_latency;
-    std::shared_ptr<PulseStreamStats> m_stats;
+    Shared& m_shared;
+    std::shared_ptr<Wakeup> m_wakeup;
     MainloopPtr m_loop;
     pa_context* m_context = nullptr;
     pa_stream* m_stream = nullptr;
     bool m_running = false;
+    bool m_playing = false;
+    bool m_timedOut = false;
+    std::atomic<bool> m_lost{false};
+    std::uint32_t m_serverRate = kDefaultRate;
     std::uint32_t m_rate = kDefaultRate;
     bool m_answered = false;
+    bool m_drained = false;
     SynthEngine* m_engine = nullptr;
     bool m_prioritySet = false;
+    OutputFade m_fade;
     AudioFormat m_format;
 };
+
+// The device's stream: the current connection and the thread that looks after it.
+class PulseStream final : public AudioStream {
+public:
+    PulseStream(Shared& shared, std::shared_ptr<Wakeup> wakeup, std::unique_ptr<PulseConnection> connection,
+                SynthEngine& engine, std::uint32_t rate)
+        : m_shared(shared), m_wakeup(std::move(wakeup)), m_connection(std::move(connection)), m_engine(engine),
+          m_rate(rate), m_format(m_connection->format())
+    {
+        m_supervisor = std::thread([this] { supervise(); });
+    }
+
+    ~PulseStream() override
+    {
+        m_stop.store(true);
+        m_wakeup->notify();
+        m_supervisor.join();
+        if (m_connection)
+            m_connection->fadeOut();
+        m_connection.reset();
+    }
+
+    AudioFormat format() const override
+    {
+        std::lock_guard lock(m_formatMutex);
+        return m_format;
+    }
+
+private:
+    void supervise()
+    {
+        pthread_setname_np(pthread_self(), "velmora-stream");
+        while (!m_stop.load()) {
+            {
+                std::unique_lock lock(m_wakeup->mutex);
+                m_wakeup->changed.wait_for(lock, kPolicyTick, [this] { return m_wakeup->pending; });
+                m_wakeup->pending = false;
+            }
+            if (m_stop.load())
+                return;
+            if (!m_connection->lost()) {
+                m_connection->tick(Clock::now());
+                continue;
+            }
+            // Its thread stops here: from now on nobody else renders the engine.
+            m_connection.reset();
+            m_connection = reconnect();
+        }
+    }
+
+    std::unique_ptr<PulseConnection> reconnect()
+    {
+        while (!m_stop.load()) {
+            auto connection = std::make_unique<PulseConnection>(m_shared, m_wakeup);
+            const auto deadline = Clock::now() + kReconnectWait;
+            if (connection->connect(deadline, &m_stop) && connection->play(m_engine, m_rate, deadline, &m_stop)) {
+                {
+                    std::lock_guard lock(m_formatMutex);
+                    m_format = connection->format();
+                }
+                m_shared.stats->lost.store(false);
+                m_shared.stats->reconnections.fetch_add(1);
+                return connection;
+            }
+            connection.reset();
+            renderUnheard(Clock::now() + kRetryInterval);
+        }
+        return nullptr;
+    }
+
+    // The engine goes on as if it were heard, 10 ms at a time, until `until` or the stream closes.
+    void renderUnheard(Clock::time_point until)
+    {
+        constexpr auto kStep = 10ms;
+        const auto frames = static_cast<std::size_t>(m_rate / 100);
+        m_scratch.resize(frames * kChannelsOut);
+        for (auto next = Clock::now() + kStep; next <= until; next += kStep) {
+            std::unique_lock lock(m_wakeup->mutex);
+            if (m_wakeup->changed.wait_until(lock, next, [this] { return m_stop.load(); }))
+                return;
+            lock.unlock();
+            m_engine.renderInterleaved(m_scratch);
+        }
+    }
+
+    Shared& m_shared;
+    std::shared_ptr<Wakeup> m_wakeup;
+    std::unique_ptr<PulseConnection> m_connection;  // the supervisor's while it runs
+    SynthEngine& m_engine;
+    const std::uint32_t m_rate;
+    std::atomic<bool> m_stop{false};
+    mutable std::mutex m_formatMutex;
+    AudioFormat m_format;
+    std::vector<float> m_scratch;
+    std::thread m_supervisor;  // last: starts once everything it uses is there
+};
+
+// The rates FluidSynth takes for its synthesizer; outside them it silently keeps its default.
+std::pair<double, double> engineRateRange()
+{
+    double low = 0.0;
+    double high = 0.0;
+    FluidSettingsPtr settings(new_fluid_settings());
+    if (!settings || fluid_settings_getnum_range(settings.get(), "synth.sample-rate", &low, &high) != FLUID_OK)
+        return {kDefaultRate, kDefaultRate};
+    return {low, high};
+}
 
 class PulseAudioBackend final : public AudioBackend {
 public:
     PulseAudioBackend(PulseLatency latency, std::shared_ptr<PulseStreamStats> stats)
-        : m_latency(latency), m_stats(stats ? std::move(stats) : std::make_shared<PulseStreamStats>())
+        : m_shared{StreamBufferPolicy(latency), stats ? std::move(stats) : std::make_shared<PulseStreamStats>()}
     {
     }
 
     std::optional<Started> start(const EngineFactory& makeEngine) override
     {
-        m_stats->lost.store(false);
-        auto stream = std::make_unique<PulseStream>(m_latency, m_stats);
-        if (!stream->connect())
-            return std::nullopt;
-        auto engine = makeEngine(stream->sampleRate());
-        if (!engine)
-            return std::nullopt;
-        if (!stream->play(*engine)) {
-            // The stream may have started rendering: it goes before the engine it renders.
-            stream.reset();
-            return std::nullopt;
+        m_shared.stats->lost.store(false);
+        const auto begun = Clock::now();
+        if (m_lastUnanswered && begun - *m_lastUnanswered > kBudgetRefill)
+            m_spent = Clock::duration::zero();
+        const Clock::duration wait = std::max<Clock::duration>(kLeastWait, kAnswerBudget - m_spent);
+        m_unanswered = false;
+        auto started = open(makeEngine, begun + wait);
+        if (started) {
+            m_spent = Clock::duration::zero();
+            m_lastUnanswered.reset();
+        } else if (m_unanswered) {
+            m_spent += Clock::now() - begun;
+            m_lastUnanswered = Clock::now();
         }
-        Started started;
-        started.engine = std::move(engine);
-        started.stream = std::move(stream);
         return started;
     }
 
+    // The last start found a server that took the connection but did not answer in time.
+    bool unanswered() const { return m_unanswered; }
+
 private:
-    PulseLatency m_latency;
-    std::shared_ptr<PulseStreamStats> m_stats;
+    std::optional<Started> open(const EngineFactory& makeEngine, Clock::time_point deadline)
+    {
+        auto wakeup = std::make_shared<Wakeup>();
+        auto connection = std::make_unique<PulseConnection>(m_shared, wakeup);
+        if (!connection->connect(deadline, nullptr)) {
+            m_unanswered = connection->timedOut();
+            return std::nullopt;
+        }
+        const auto [low, high] = engineRateRange();
+        auto engine = makeEngine(std::clamp<double>(connection->serverRate(), low, high));
+        if (!engine)
+            return std::nullopt;
+        // Whatever the engine took is what the stream carries; the server converts it.
+        const auto rate = static_cast<std::uint32_t>(std::lround(engine->sampleRate()));
+        // Building the engine is not the server's time: a server that answered gets a moment more.
+        if (!connection->play(*engine, rate, std::max(deadline, Clock::now() + kLeastWait), nullptr)) {
+            m_unanswered = connection->timedOut();
+            // The stream may have started rendering: it goes before the engine it renders.
+            connection.reset();
+            return std::nullopt;
+        }
+        Started started;
+        started.stream = std::make_unique<PulseStream>(m_shared, std::move(wakeup), std::move(connection), *engine, rate);
+        started.engine = std::move(engine);
+        return started;
+    }
+
+    Shared m_shared;
+    Clock::duration m_spent{};
+    std::optional<Clock::time_point> m_lastUnanswered;
+    bool m_unanswered = false;
 };
 
 // The server first; FluidSynth's drivers without the ones that go through a sound server.
 class DesktopAudioBackend final : public AudioBackend {
 public:
     DesktopAudioBackend(FluidLog& log, std::shared_ptr<PulseStreamStats> stats)
-        : m_server(makePulseAudioBackend(PulseLatency{}, std::move(stats))),
+        : m_server(std::make_unique<PulseAudioBackend>(PulseLatency{}, std::move(stats))),
           m_card(makeFluidAudioBackend(AudioConfig{}, log, {"pulseaudio", "pipewire"}))
     {
     }
@@ -361,11 +632,15 @@ public:
     {
         if (auto started = m_server->start(makeEngine))
             return started;
+        // A server that is there but does not answer holds the card, and ALSA's default device
+        // would lead to the same server and wait for it again.
+        if (m_server->unanswered())
+            return std::nullopt;
         return m_card->start(makeEngine);
     }
 
 private:
-    std::unique_ptr<AudioBackend> m_server;
+    std::unique_ptr<PulseAudioBackend> m_server;
     std::unique_ptr<AudioBackend> m_card;
 };
 

@@ -1,31 +1,31 @@
 #pragma once
 
 #include "midi/synth/AudioOutput.h"
+#include "midi/synth/StreamBufferPolicy.h"
 
 #include <atomic>
 #include <memory>
 
 namespace velmora::midi::synth {
 
-// How much the sound server keeps queued for the synthesizer. The buffer starts small for a
-// quick key and grows by itself after an underrun, remembered for the rest of the run, so that a
-// busy machine costs a few milliseconds of latency instead of clicks.
-struct PulseLatency {
-    double initialMilliseconds = 10.0;
-    double maximumMilliseconds = 120.0;
-    double growth = 1.5;
-};
-
 // What the server's stream did, shared between the backend (which outlives every stream) and
-// the stream's callback thread.
+// the stream's threads.
 struct PulseStreamStats {
     std::atomic<double> targetMilliseconds{0.0};
+    // The server is gone and the stream has not reconnected yet.
     std::atomic<bool> lost{false};
+    std::atomic<int> reconnections{0};
 };
 
 // Plays through a PulseAudio server (also PipeWire's pulse server): the server's mainloop thread
 // asks for audio and the engine renders exactly that much in the callback, so nothing between
 // the synthesizer and the server blocks or waits. Without a server, start() returns nullopt.
+//
+// A stream whose server goes away reconnects by itself on a thread of its own, trying every
+// half second; meanwhile that thread renders the engine into nothing at the pace of the clock,
+// so that notes end and messages are taken in as if heard, and the stream plays on from the same
+// engine, its programs and tunings untouched, once a server is back. The engine's rate is the
+// stream's: the server converts it to its output's.
 std::unique_ptr<AudioBackend> makePulseAudioBackend(PulseLatency latency,
                                                     std::shared_ptr<PulseStreamStats> stats = {});
 
