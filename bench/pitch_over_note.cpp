@@ -13,7 +13,7 @@
 #include "midi/synth/CalibrationService.h"
 #include "midi/synth/PitchCalibrator.h"
 #include "midi/synth/PitchEstimator.h"
-#include "midi/synth/SoundFontLocator.h"
+#include "BenchSoundFont.h"
 #include "midi/synth/SynthEngine.h"
 
 #include <algorithm>
@@ -101,14 +101,10 @@ int main(int argc, char** argv)
         else if (!std::strcmp(argv[i], "--series"))
             series = std::atoi(argv[i + 1]);
     }
-    if (font.empty()) {
-        const auto found = findGeneralMidiSoundFont();
-        if (!found) {
-            std::fprintf(stderr, "no General MIDI SoundFont installed\n");
-            return 1;
-        }
-        font = found->string();
-    }
+    if (const auto chosen = velmora::bench::soundFontToPlay(font))
+        font = *chosen;
+    else
+        return 1;
     const double rate = 48000.0;
     auto calibrator = ProgramCalibrator::create(font, rate, CalibrationRange{kFirstKey, kLastKey}, how);
     if (!calibrator) {

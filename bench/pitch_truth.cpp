@@ -11,7 +11,7 @@
 #include "midi/synth/CalibrationService.h"
 #include "midi/synth/PitchCalibrator.h"
 #include "midi/synth/PitchEstimator.h"
-#include "midi/synth/SoundFontLocator.h"
+#include "BenchSoundFont.h"
 #include "midi/synth/SynthEngine.h"
 
 #include <algorithm>
@@ -143,14 +143,10 @@ int main(int argc, char** argv)
         else if (!std::strcmp(argv[i], "--seed"))
             seed = static_cast<unsigned>(std::atoi(argv[i + 1]));
     }
-    if (font.empty()) {
-        const auto found = findGeneralMidiSoundFont();
-        if (!found) {
-            std::fprintf(stderr, "no General MIDI SoundFont installed\n");
-            return 1;
-        }
-        font = found->string();
-    }
+    if (const auto chosen = velmora::bench::soundFontToPlay(font))
+        font = *chosen;
+    else
+        return 1;
     const double rate = 48000.0;
     auto calibrator = ProgramCalibrator::create(font, rate);
     ImmediateCalibration calibration(*calibrator);

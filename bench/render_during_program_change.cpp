@@ -9,7 +9,7 @@
 //   render_during_program_change [--soundfont FILE] [--rounds N] [--gap-ms N]
 
 #include "midi/MidiOutput.h"
-#include "midi/synth/SoundFontLocator.h"
+#include "BenchSoundFont.h"
 #include "midi/synth/SynthEngine.h"
 
 #include <algorithm>
@@ -80,14 +80,10 @@ int main(int argc, char** argv)
         else if (!std::strcmp(argv[i], "--gap-ms"))
             gapMs = std::atoi(argv[i + 1]);
     }
-    if (font.empty()) {
-        const auto found = findGeneralMidiSoundFont();
-        if (!found) {
-            std::fprintf(stderr, "no General MIDI SoundFont installed\n");
-            return 1;
-        }
-        font = found->string();
-    }
+    if (const auto chosen = velmora::bench::soundFontToPlay(font))
+        font = *chosen;
+    else
+        return 1;
     // The live engine as the device makes it.
     auto engine = SynthEngine::create(SynthEngineConfig{});
     if (!engine || !engine->loadSoundFont(font)) {
