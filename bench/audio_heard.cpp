@@ -5,6 +5,10 @@
 //
 //   audio_heard [--seconds S] [--seed N] [--source NAME] [--known-delay-ms MS]
 //               [--provoke-at S --provoke-ms MS] [--piano-only] [--wav FILE] [--verbose]
+//               [--plain-stream]
+//
+// --plain-stream plays no synthesizer: a steady sine through a plain stream asking for the same
+// 10 ms, counted the same way. What it shows is the server's and the machine's, not the program's.
 //
 // The server is libpulse's (PULSE_SERVER); bench/audio_heard.sh starts a private one with a null sink.
 
@@ -69,6 +73,7 @@ struct Options {
     std::string wav;
     bool verbose = false;
     bool pianoOnly = false;  // no organ half: latencies before and long after a stop compare
+    bool plainStream = false;
     // Seconds between a note-off and the next note-on: long enough for the organ's release to fall
     // below the level at which a note's first sound can still be timed.
     double gap = 0.5;
@@ -79,8 +84,8 @@ Options parse(int argc, char** argv)
     Options o;
     for (int i = 1; i < argc; i += 2) {
         const std::string a = argv[i];
-        if (a == "--verbose" || a == "--piano-only") {
-            (a == "--verbose" ? o.verbose : o.pianoOnly) = true;
+        if (a == "--verbose" || a == "--piano-only" || a == "--plain-stream") {
+            (a == "--verbose" ? o.verbose : a == "--piano-only" ? o.pianoOnly : o.plainStream) = true;
             --i;
             continue;
         }
@@ -148,48 +153,50 @@ public:
     bool failed() const { return m_failed; }
 
     // Steady-clock time (seconds since the recording began) at which frame f left the mixer, and
-    // the frame mixed at a given time. The monitor's clock may run a little off the steady clock,
-    // so the lower envelope is a line: fitted to the lowest point of each second, points more
-    // than 0.3 ms above it dropped (a late read), then lowered under the rest.
-    double timeOfFrame(double frame) const { return (m_offset + frame / kRate) / (1.0 - m_slope); }
+    // the frame mixed at a given time. A frame cannot be read before it was mixed, so the lowest
+    // (read time - frames read / rate) of each second dates that second's frames; between seconds
+    // it is interpolated. Per second, not one line for the run: a server that drops or repeats a
+    // cycle shifts the recording against the clock from then on.
+    double timeOfFrame(double frame) const
+    {
+        double t = frame / kRate + offsetAt(frame / kRate);
+        for (int i = 0; i < 3; ++i)
+            t = frame / kRate + offsetAt(t);
+        return t;
+    }
     double frameAt(Clock::time_point t) const
     {
-        return kRate * (seconds(t - m_start) * (1.0 - m_slope) - m_offset);
+        const double s = seconds(t - m_start);
+        return kRate * (s - offsetAt(s));
     }
-    double drift() const { return -m_slope; }
+    // The monitor's clock against the steady clock over the run, and the seconds in which the
+    // recording moved against the clock by more than a millisecond (a cycle lost or added).
+    double drift() const { return m_drift; }
+    int jumps() const { return m_jumps; }
+    double largestJumpMs() const { return m_largestJump * 1000.0; }
 
     void finishTiming()
     {
-        std::vector<std::pair<double, double>> lows;  // (read time, read time - frames / rate)
+        m_lows.clear();
         for (const auto& [t, frames] : m_reads) {
             const double v = t - static_cast<double>(frames) / kRate;
             const auto second = static_cast<std::size_t>(t);
-            if (lows.size() <= second)
-                lows.resize(second + 1, {0.0, 1e300});
-            if (v < lows[second].second)
-                lows[second] = {t, v};
+            if (m_lows.size() <= second)
+                m_lows.resize(second + 1, {0.0, 1e300});
+            if (v < m_lows[second].second)
+                m_lows[second] = {t, v};
         }
-        std::erase_if(lows, [](const auto& p) { return p.second > 1e299; });
-        auto fit = [&] {
-            double n = 0, st = 0, sv = 0, stt = 0, stv = 0;
-            for (const auto& [t, v] : lows) {
-                n += 1;
-                st += t;
-                sv += v;
-                stt += t * t;
-                stv += t * v;
-            }
-            const double den = n * stt - st * st;
-            m_slope = n > 1 && den != 0 ? (n * stv - st * sv) / den : 0.0;
-            m_offset = n > 0 ? (sv - m_slope * st) / n : 0.0;
-        };
-        fit();
-        std::erase_if(lows, [&](const auto& p) { return p.second - (m_offset + m_slope * p.first) > 3e-4; });
-        fit();
-        double under = 0.0;
-        for (const auto& [t, frames] : m_reads)
-            under = std::max(under, (m_offset + m_slope * t) - (t - static_cast<double>(frames) / kRate));
-        m_offset -= under;
+        std::erase_if(m_lows, [](const auto& p) { return p.second > 1e299; });
+        if (m_lows.size() >= 2) {
+            const auto& [t0, v0] = m_lows.front();
+            const auto& [t1, v1] = m_lows.back();
+            m_drift = t1 > t0 ? -(v1 - v0) / (t1 - t0) : 0.0;
+        }
+        for (std::size_t i = 1; i < m_lows.size(); ++i) {
+            const double step = std::abs(m_lows[i].second - m_lows[i - 1].second);
+            m_largestJump = std::max(m_largestJump, step);
+            m_jumps += step > 1e-3 ? 1 : 0;
+        }
     }
 
     void waitForFrames(std::size_t frames)
@@ -227,8 +234,25 @@ private:
     std::vector<float> m_samples;
     std::vector<std::pair<double, std::size_t>> m_reads;
     Clock::time_point m_start;
-    double m_offset = 0.0;
-    double m_slope = 0.0;
+    std::vector<std::pair<double, double>> m_lows;  // (read time, lowest read time - frames / rate)
+    double m_drift = 0.0;
+    double m_largestJump = 0.0;
+    int m_jumps = 0;
+
+    double offsetAt(double t) const
+    {
+        if (m_lows.empty())
+            return 0.0;
+        if (t <= m_lows.front().first)
+            return m_lows.front().second;
+        if (t >= m_lows.back().first)
+            return m_lows.back().second;
+        const auto next = std::lower_bound(m_lows.begin(), m_lows.end(), t,
+                                           [](const auto& p, double value) { return p.first < value; });
+        const auto prev = next - 1;
+        const double w = (t - prev->first) / (next->first - prev->first);
+        return prev->second + w * (next->second - prev->second);
+    }
 };
 
 struct Note {
@@ -552,6 +576,75 @@ const char* programName(int program)
     return program == 0 ? "piano" : "organ";
 }
 
+// Zero runs inside the sine's sound and breaks in its waveform: each sample against what the two
+// before it predict (a sine follows x[n] = 2 cos(w) x[n-1] - x[n-2]).
+void reportPlainStream(const Recorder& rec, double hz)
+{
+    const auto& s = rec.samples();
+    const std::size_t frames = rec.frames();
+    std::size_t first = frames;
+    std::size_t last = 0;
+    for (std::size_t f = 0; f < frames; ++f)
+        if (level(s, f) > 0.01f) {
+            first = std::min(first, f);
+            last = f;
+        }
+    const std::size_t margin = static_cast<std::size_t>(0.1 * kRate);
+    if (first >= frames || last < first + 3 * margin) {
+        std::printf("plain stream: nothing heard\n");
+        return;
+    }
+    const double c = 2.0 * std::cos(2.0 * M_PI * hz / kRate);
+    int dropouts = 0;
+    int breaks = 0;
+    std::size_t run = 0;
+    for (std::size_t f = first + margin; f < last - margin; ++f) {
+        if (level(s, f) < kSilent) {
+            ++run;
+            continue;
+        }
+        dropouts += run >= kDropoutSamples ? 1 : 0;
+        run = 0;
+        const double predicted = c * s[2 * (f - 1)] - s[2 * (f - 2)];
+        breaks += std::abs(predicted - s[2 * f]) > 1e-3 ? 1 : 0;
+    }
+    std::printf("plain stream: %d dropouts (>= %zu samples below 1e-7) in %.1f s of sound; %d samples off the sine\n",
+                dropouts, kDropoutSamples, static_cast<double>(last - first - 2 * margin) / kRate, breaks);
+}
+
+// A steady sine through the simplest stream libpulse has, asking for what the synthesizer asks.
+bool playPlainStream(double seconds, double hz)
+{
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(kRate), 2};
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = static_cast<std::uint32_t>(0.010 * kRate) * 2 * sizeof(float);
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.minreq = static_cast<std::uint32_t>(-1);
+    attr.fragsize = static_cast<std::uint32_t>(-1);
+    int error = 0;
+    pa_simple* stream =
+        pa_simple_new(nullptr, "audio_heard", PA_STREAM_PLAYBACK, nullptr, "plain sine", &spec, nullptr, &attr, &error);
+    if (!stream) {
+        std::fprintf(stderr, "cannot play: %s\n", pa_strerror(error));
+        return false;
+    }
+    std::array<float, kReadFrames * 2> chunk{};
+    const auto total = static_cast<std::size_t>(seconds * kRate);
+    bool ok = true;
+    for (std::size_t f = 0; f < total && ok; f += kReadFrames) {
+        for (std::size_t i = 0; i < kReadFrames; ++i) {
+            const auto v = static_cast<float>(0.1 * std::sin(2.0 * M_PI * hz * static_cast<double>(f + i) / kRate));
+            chunk[2 * i] = chunk[2 * i + 1] = v;
+        }
+        ok = pa_simple_write(stream, chunk.data(), sizeof chunk, &error) >= 0;
+    }
+    if (ok)
+        pa_simple_drain(stream, &error);
+    pa_simple_free(stream);
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -578,6 +671,21 @@ int main(int argc, char** argv)
         return 2;
     // Some sound-server time before anything plays, so that the first note-on has a baseline.
     recorder.waitForFrames(static_cast<std::size_t>(0.3 * kRate));
+    if (options.plainStream) {
+        constexpr double kHz = 440.0;
+        const bool played = playPlainStream(options.seconds > 0 ? options.seconds : 76.0, kHz);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        recorder.stop();
+        recorder.finishTiming();
+        if (!options.wav.empty())
+            writeWav(options.wav, recorder.samples());
+        std::printf("recorded %.1f s of %s; monitor clock vs steady clock: %+.0f ppm, moved by more than 1 ms in "
+                    "%d seconds (largest %.1f ms); load average %s before, %s after\n",
+                    static_cast<double>(recorder.frames()) / kRate, options.source.c_str(), 1e6 * recorder.drift(),
+                    recorder.jumps(), recorder.largestJumpMs(), loadBefore.c_str(), loadAverage().c_str());
+        reportPlainStream(recorder, kHz);
+        return played && !recorder.failed() ? 0 : 2;
+    }
 
     auto output = createBuiltinSynthOutput();
     Handle handle = kNoHandle;
@@ -681,9 +789,10 @@ int main(int argc, char** argv)
 
     const double recorded = static_cast<double>(recorder.frames()) / kRate;
     std::printf("recorded %.1f s of %s (48 kHz float stereo), %zu notes, open took %.0f ms; "
-                "monitor clock vs steady clock: %+.0f ppm; load average %s before, %s after\n",
-                recorded, options.source.c_str(), notes.size(), openMs, 1e6 * recorder.drift(), loadBefore.c_str(),
-                loadAverage().c_str());
+                "monitor clock vs steady clock: %+.0f ppm, moved by more than 1 ms in %d seconds "
+                "(largest %.1f ms); load average %s before, %s after\n",
+                recorded, options.source.c_str(), notes.size(), openMs, 1e6 * recorder.drift(), recorder.jumps(),
+                recorder.largestJumpMs(), loadBefore.c_str(), loadAverage().c_str());
     if (options.verbose) {
         std::printf("note  program  ch  key  sound at s  latency ms  send ms  dropouts  gaps  cents off  clarity\n");
         for (std::size_t i = 0; i < notes.size(); ++i) {

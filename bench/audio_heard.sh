@@ -2,7 +2,9 @@
 # Runs audio_heard against a private sound server with a null sink "velmora", optionally with two
 # busy loops keeping both cores loaded. Everything it starts is stopped on every way out.
 #
-#   bench/audio_heard.sh [--server pulseaudio|pipewire] [--load] [--bin PATH] [-- audio_heard options]
+#   bench/audio_heard.sh [--server pulseaudio|pipewire] [--load] [--bin PATH] [--logs DIR] [-- audio_heard options]
+#
+# --logs DIR keeps the server's own log, verbose and time-stamped (its underruns among it), in DIR.
 #
 # The private server's files live in a temporary folder; nothing of the user's own session is used.
 set -euo pipefail
@@ -11,11 +13,13 @@ here=$(cd "$(dirname "$0")" && pwd)
 server=pulseaudio
 load=0
 bin="$here/../build/bench/bench/audio_heard"
+logs=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --server) server=$2; shift 2 ;;
     --load) load=1; shift ;;
     --bin) bin=$2; shift 2 ;;
+    --logs) logs=$2; mkdir -p "$logs"; shift 2 ;;
     --) shift; break ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
@@ -32,6 +36,9 @@ cleanup() {
   for pid in "${pids[@]}"; do
     wait "$pid" 2>/dev/null || true
   done
+  if [ -n "$logs" ]; then
+    cp "$dir"/*.log "$logs"/ 2>/dev/null || true
+  fi
   rm -rf "$dir"
 }
 trap cleanup EXIT
@@ -59,7 +66,9 @@ wait_for_server() {
 case "$server" in
   pulseaudio)
     export PULSE_SERVER="unix:$socket"
-    pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
+    verbose=()
+    [ -z "$logs" ] || verbose=(-vvvv --log-time=1)
+    pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no "${verbose[@]}" \
       -L "module-null-sink sink_name=velmora rate=48000 format=float32le channels=2" \
       -L "module-native-protocol-unix auth-anonymous=1 socket=$socket" \
       >"$dir/pulseaudio.log" 2>&1 &
@@ -73,6 +82,7 @@ case "$server" in
     pids+=($!)
     export DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/run/bus"
     for i in $(seq 50); do [ -S "$dir/run/bus" ] && break; sleep 0.1; done
+    [ -z "$logs" ] || export PIPEWIRE_DEBUG=3 PIPEWIRE_LOG_TIMESTAMP=1
     pipewire >"$dir/pipewire.log" 2>&1 &
     pids+=($!)
     for i in $(seq 50); do [ -S "$dir/run/pipewire-0" ] && break; sleep 0.1; done
@@ -102,6 +112,15 @@ echo "server: $server ($(pactl info | sed -n 's/^Server Name: //p')), load: $([ 
 ( sleep 4; pactl list sink-inputs 2>/dev/null | grep -E 'application.name|Buffer Latency|Sink Latency|node.latency|node.rate' \
     >"$dir/streams.txt" ) &
 pids+=($!)
+# What the stream holds queued as the server sees it, five times a second: the most in each ten
+# seconds shows the buffer's size, its growth after an underrun and its way back down.
+( start=$(date +%s%N)
+  while :; do
+    queued=$(pactl list sink-inputs 2>/dev/null | sed -n 's/^[[:space:]]*Buffer Latency: \([0-9]*\) usec/\1/p' | head -n 1)
+    [ -z "$queued" ] || echo "$(( ($(date +%s%N) - start) / 1000000 )) $queued" >>"$dir/buffer.txt"
+    sleep 0.2
+  done ) &
+pids+=($!)
 # In the background so that a signal to this script ends the run at once.
 "$bin" --source velmora.monitor "$@" &
 pids+=($!)
@@ -110,5 +129,11 @@ wait "$!" || status=$?
 if [ -s "$dir/streams.txt" ]; then
   echo "the server's view of the streams 4 s in:"
   sed 's/^[[:space:]]*/  /' "$dir/streams.txt"
+fi
+if [ -s "$dir/buffer.txt" ] && awk '$2 > 0 { found = 1 } END { exit !found }' "$dir/buffer.txt"; then
+  echo "the most the stream held queued at the server in each 10 s (ms):"
+  awk '{ w = int($1 / 10000); if ($2 > most[w]) most[w] = $2; if (w > last) last = w }
+       END { line = " "; for (w = 0; w <= last; w++) line = line sprintf(" %d-%d s: %.1f;", 10 * w, 10 * w + 10, most[w] / 1000); print line }' \
+    "$dir/buffer.txt"
 fi
 exit "$status"
