@@ -140,13 +140,8 @@ public:
         // The rate of the server's default output: the engine is built for it where it can be.
         m_serverRate = 0;
         m_answered = false;
-        pa_operation* op = pa_context_get_server_info(m_context, &PulseConnection::onServerInfo, this);
-        if (!op)
-            return false;
-        const bool ok = waitFor([this] { return m_answered; }, deadline, cancel);
-        if (!ok)
-            pa_operation_cancel(op);
-        pa_operation_unref(op);
+        const bool ok = awaitOperation(pa_context_get_server_info(m_context, &PulseConnection::onServerInfo, this),
+                                       [this] { return m_answered; }, deadline, cancel);
         if (m_serverRate == 0)
             m_serverRate = kDefaultRate;
         return ok;
@@ -222,7 +217,7 @@ public:
         pa_stream_set_write_callback(m_stream, nullptr, nullptr);
         pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
         m_drained = false;
-        pa_operation* op = pa_stream_drain(
+        pa_operation* drain = pa_stream_drain(
             m_stream,
             [](pa_stream*, int, void* data) {
                 auto* self = static_cast<PulseConnection*>(data);
@@ -230,26 +225,15 @@ public:
                 pa_threaded_mainloop_signal(self->m_loop.get(), 0);
             },
             this);
-        if (!op)
-            return;
-        const bool drained = waitFor([this] { return m_drained || m_lost.load(); }, deadline, nullptr);
-        if (!drained)
-            pa_operation_cancel(op);
-        pa_operation_unref(op);
-        if (!drained || m_lost.load())
+        if (!awaitOperation(drain, [this] { return m_drained || m_lost.load(); }, deadline, nullptr) || m_lost.load())
             return;
         // Drained means mixed, not heard: the sink still holds its own latency's worth, and a
         // stream that leaves is taken out of that again (a rewind), cutting the tail of the fade.
         m_answered = false;
-        op = pa_stream_update_timing_info(
+        pa_operation* update = pa_stream_update_timing_info(
             m_stream,
             [](pa_stream*, int, void* data) { static_cast<PulseConnection*>(data)->answer(); }, this);
-        if (!op)
-            return;
-        const bool timed = waitFor([this] { return m_answered || m_lost.load(); }, deadline, nullptr);
-        if (!timed)
-            pa_operation_cancel(op);
-        pa_operation_unref(op);
+        const bool timed = awaitOperation(update, [this] { return m_answered || m_lost.load(); }, deadline, nullptr);
         const pa_timing_info* timing = timed ? pa_stream_get_timing_info(m_stream) : nullptr;
         if (!timing)
             return;
@@ -258,6 +242,20 @@ public:
     }
 
 private:
+    // Waits for an operation's answer; one that does not come in time is cancelled. False
+    // without an operation or an answer.
+    template <class Done>
+    bool awaitOperation(pa_operation* op, Done done, Clock::time_point deadline, const std::atomic<bool>* cancel)
+    {
+        if (!op)
+            return false;
+        const bool answered = waitFor(done, deadline, cancel);
+        if (!answered)
+            pa_operation_cancel(op);
+        pa_operation_unref(op);
+        return answered;
+    }
+
     template <class Done>
     bool waitFor(Done done, Clock::time_point deadline, const std::atomic<bool>* cancel)
     {
