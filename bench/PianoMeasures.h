@@ -162,15 +162,16 @@ inline void writeWav(const std::string& path, std::span<const float> mono, doubl
     auto u16 = [&](std::uint16_t v) { std::fwrite(&v, 2, 1, f); };
     const auto bytes = static_cast<std::uint32_t>(mono.size() * sizeof(float));
     std::fwrite("RIFF", 1, 4, f);
-    u32(36 + bytes);
+    u32(38 + bytes);
     std::fwrite("WAVEfmt ", 1, 8, f);
-    u32(16);
+    u32(18);
     u16(3);  // IEEE float
     u16(1);
     u32(static_cast<std::uint32_t>(rate));
     u32(static_cast<std::uint32_t>(rate) * 4);
     u16(4);
     u16(32);
+    u16(0);  // no extension
     std::fwrite("data", 1, 4, f);
     u32(bytes);
     std::fwrite(mono.data(), sizeof(float), mono.size(), f);

@@ -244,6 +244,8 @@ void PracticePiano::strike(int channel, int key, int velocity, std::uint64_t seq
         const double upper = 1.0 + Voicing::kUpperDecay * n;
         s->prompt[i] = static_cast<float>(a * (1.0 - Voicing::kAftersoundShare));
         s->after[i] = static_cast<float>(a * Voicing::kAftersoundShare);
+        s->knock[i] = static_cast<float>(a * Voicing::kKnockShare);
+        s->knockDecay[i] = blockDecay(Voicing::kKnockDbPerSecond * keyScale * upper, m_rate);
         s->promptDecay[i] = blockDecay(Voicing::kPromptDbPerSecond * keyScale * upper, m_rate);
         s->afterDecay[i] = blockDecay(Voicing::kAftersoundDbPerSecond * keyScale * upper, m_rate);
         s->damperDecay[i] = blockDecay(Voicing::kDamperDbPerSecond * (1.0 + Voicing::kDamperUpper * n), m_rate);
@@ -278,7 +280,8 @@ void PracticePiano::renderBlock()
             for (std::size_t n = 0; n < kPartials; ++n) {
                 s.prompt[n] *= damped ? s.damperDecay[n] : s.promptDecay[n];
                 s.after[n] *= damped ? s.damperDecay[n] : s.afterDecay[n];
-                const float sustained = s.prompt[n] + s.after[n];
+                s.knock[n] *= damped ? s.damperDecay[n] : s.knockDecay[n];
+                const float sustained = s.prompt[n] + s.after[n] + s.knock[n];
                 target[n] = attacking ? s.attackFrom[n] + (sustained - s.attackFrom[n]) * rise : sustained;
                 total += target[n];
             }

@@ -24,17 +24,21 @@ struct PracticePianoVoicing {
     static constexpr double kVelocityExponent = 2.0;
     // Output of a key at velocity 127 with its partials in phase; about as loud as the General
     // MIDI piano at the same velocity.
-    static constexpr double kLevel = 0.22;
+    static constexpr double kLevel = 0.09;
     // Hammer contact: the attack rises over this many 64-frame blocks (2.7 ms at 48 kHz).
     static constexpr int kAttackBlocks = 2;
     // Decay of the fundamental of middle C, dB per second: the prompt sound, and the aftersound
     // that carries on at kAftersoundShare of the first amplitude. Other keys scale by
     // (f / 261.6 Hz)^kDecayExponent; partial n by 1 + kUpperDecay (n - 1).
-    static constexpr double kPromptDbPerSecond = 11.0;
+    static constexpr double kPromptDbPerSecond = 14.0;
     static constexpr double kAftersoundDbPerSecond = 2.5;
-    static constexpr double kAftersoundShare = 0.15;
+    static constexpr double kAftersoundShare = 0.14;
     static constexpr double kDecayExponent = 0.55;
-    static constexpr double kUpperDecay = 0.6;
+    static constexpr double kUpperDecay = 0.7;
+    // The hammer's knock: at the stroke every partial is louder by this share, which dies away
+    // within a tenth of a second or so, the upper partials again faster.
+    static constexpr double kKnockShare = 0.5;
+    static constexpr double kKnockDbPerSecond = 100.0;
     // The damper on the string once neither the key nor the pedal holds it.
     static constexpr double kDamperDbPerSecond = 180.0;
     static constexpr double kDamperUpper = 0.25;
@@ -94,8 +98,10 @@ private:
         float panRight = 0.0f;
         std::array<float, kPartials> prompt{};
         std::array<float, kPartials> after{};
+        std::array<float, kPartials> knock{};
         std::array<float, kPartials> promptDecay{};
         std::array<float, kPartials> afterDecay{};
+        std::array<float, kPartials> knockDecay{};
         std::array<float, kPartials> damperDecay{};
         std::array<float, kPartials> attackFrom{};  // what sounded when struck again
         std::array<float, kPartials> amplitude{};   // at the end of the last block
