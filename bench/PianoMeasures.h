@@ -57,16 +57,23 @@ inline double at(std::span<const float> x, double t)
 }
 
 // How well the window repeats after `period` samples: the normalised correlation of x with
-// itself shifted by the period, which a decaying periodic tone maximises at its own period.
+// itself shifted by the period, which a decaying periodic tone maximises at its own period. The
+// sums run over a whole number of periods, over which the products of two different partials of
+// a harmonic tone cancel (a fraction of a period more would tilt the result), under a Hann
+// weighting where that spans two periods or more (it then cancels them too, and smooths the
+// tone's decay across the span), evenly over a single period.
 inline double repetition(std::span<const float> x, double period)
 {
-    // Weighted by a Hann window over the overlap, so that where it starts and ends in the
-    // period does not tilt the result.
+    const double available = static_cast<double>(x.size()) - period - 8.0;
+    const double periods = available >= period ? std::floor(available / period) : available / period;
+    const double span = periods * period;
+    const auto whole = static_cast<std::size_t>(span);
+    const double last = span - static_cast<double>(whole);
     double xy = 0.0, xx = 0.0, yy = 0.0;
-    const auto last = static_cast<std::size_t>(static_cast<double>(x.size()) - period - 4.0);
-    const double span = static_cast<double>(last - 3);
-    for (std::size_t i = 3; i < last; ++i) {
-        const double w = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i - 3) / span);
+    for (std::size_t j = 0; j <= whole; ++j) {
+        const double hann = periods >= 2.0 ? 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(j) / span) : 1.0;
+        const double w = (j < whole ? 1.0 : last) * hann;
+        const std::size_t i = 3 + j;
         const double a = x[i];
         const double b = at(x, static_cast<double>(i) + period);
         xy += w * a * b;

@@ -12,6 +12,9 @@ using Voicing = PracticePianoVoicing;
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
 constexpr double kMiddleCHz = 261.6255653005986;
+// The renderer never waits for the sending side.
+static_assert(std::atomic<double>::is_always_lock_free && std::atomic<std::uint64_t>::is_always_lock_free);
+
 // Strings beyond the polyphony that a stolen or silenced string fades out in.
 constexpr int kFadingSpares = 8;
 
@@ -228,7 +231,10 @@ void PracticePiano::strike(int channel, int key, int velocity, std::uint64_t seq
 
     const double cents = m_shared[static_cast<std::size_t>(channel)].cents[k].load(std::memory_order_relaxed);
     const double hz = hzOf(cents);
-    s->partials = std::clamp(static_cast<int>(Voicing::kHighestPartialShare * m_rate / hz), 1, kPartials);
+    // At a low sample rate the highest keys keep at least their fundamental, unless even that
+    // would fold back below the Nyquist frequency.
+    s->partials = std::clamp(static_cast<int>(Voicing::kHighestPartialShare * m_rate / hz), hz < 0.5 * m_rate ? 1 : 0,
+                             kPartials);
     tune(*s, cents);
 
     const double v = std::clamp(velocity, 1, 127) / 127.0;
@@ -236,7 +242,7 @@ void PracticePiano::strike(int channel, int key, int velocity, std::uint64_t seq
     double norm = 0.0;
     for (int n = 1; n <= s->partials; ++n)
         norm += std::pow(n, -tilt);
-    const double loud = Voicing::kLevel * std::pow(v, Voicing::kVelocityExponent) / norm;
+    const double loud = norm > 0.0 ? Voicing::kLevel * std::pow(v, Voicing::kVelocityExponent) / norm : 0.0;
     const double keyScale = std::pow(hz / kMiddleCHz, Voicing::kDecayExponent);
     for (int n = 0; n < kPartials; ++n) {
         const auto i = static_cast<std::size_t>(n);
