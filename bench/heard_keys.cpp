@@ -41,7 +41,8 @@ int main(int argc, char** argv)
         keys.push_back(std::atoi(argv[i]));
 
     // A note begins where the 2 ms level rises above -50 dBFS within 20 ms of the end of at least
-    // 0.1 s below -70 dBFS.
+    // 0.1 s below -70 dBFS, and not before the previous note's hold is over: a dropout of the
+    // loaded server inside a note is not a new note.
     const auto block = static_cast<std::size_t>(0.002 * kRate);
     std::vector<std::size_t> onsets;
     std::size_t quiet = 0;
@@ -63,7 +64,8 @@ int main(int argc, char** argv)
             counted = false;
             quiet = 0;
         }
-        if (db > -50.0 && !counted && lastQuietRun >= static_cast<std::size_t>(0.1 * kRate)
+        const bool holdOver = onsets.empty() || at > onsets.back() + static_cast<std::size_t>((hold + 0.3) * kRate);
+        if (db > -50.0 && !counted && holdOver && lastQuietRun >= static_cast<std::size_t>(0.1 * kRate)
             && at - quietEnded <= static_cast<std::size_t>(0.02 * kRate)) {
             std::size_t first = quietEnded;
             while (first < at + block && std::abs(x[first]) < 1e-4f)
