@@ -11,7 +11,7 @@ packages=(
   libjpeg62-turbo-dev
   googletest libgtest-dev libgmock-dev
   fonts-noto-cjk fonts-dejavu-core fonts-freefont-ttf desktop-file-utils
-  xvfb xauth imagemagick openbox xdotool x11-utils xclip
+  xvfb xauth imagemagick openbox xdotool x11-utils xclip sox
   pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
   dpkg-dev appstream lintian python3 libx11-6
   at-spi2-core python3-pyatspi

@@ -5,7 +5,12 @@
 //
 //   audio_heard [--seconds S] [--seed N] [--source NAME] [--known-delay-ms MS]
 //               [--provoke-at S --provoke-ms MS] [--piano-only] [--wav FILE] [--verbose]
-//               [--plain-stream]
+//               [--plain-stream] [--sampled] [--keys FIRST-LAST] [--hold S]
+//
+// --sampled plays program 0 from the SoundFont's recorded piano instead of the practice piano.
+// --keys and --hold change the keys played (default 53-76) and how long each is held (0.9 s);
+// every note is also measured in 100 ms windows 50 ms apart from 0.05 s after its first sound to
+// its note-off.
 //
 // --plain-stream plays no synthesizer: a steady sine through a plain stream asking for the same
 // 10 ms, counted the same way. What it shows is the server's and the machine's, not the program's.
@@ -16,6 +21,7 @@
 #include "midi/GsMessages.h"
 #include "midi/MidiOutput.h"
 #include "midi/synth/PitchEstimator.h"
+#include "PianoMeasures.h"
 
 #include <pulse/error.h>
 #include <pulse/simple.h>
@@ -45,12 +51,12 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr double kRate = 48000.0;
-constexpr int kFirstKey = 53;
-constexpr int kLastKey = 76;
+int kFirstKey = 53;
+int kLastKey = 76;
 constexpr int kOrgan = 19;
 constexpr std::uint8_t kReferenceKey = 69;
 constexpr std::uint8_t kVelocity = 0x64;
-constexpr double kHoldSeconds = 0.9;
+double kHoldSeconds = 0.9;
 // A run of this many samples without sound inside a note is a dropout.
 constexpr std::size_t kDropoutSamples = 32;
 constexpr float kSilent = 1e-7f;
@@ -74,6 +80,7 @@ struct Options {
     bool verbose = false;
     bool pianoOnly = false;  // no organ half: latencies before and long after a stop compare
     bool plainStream = false;
+    bool sampled = false;
     // Seconds between a note-off and the next note-on: long enough for the organ's release to fall
     // below the level at which a note's first sound can still be timed.
     double gap = 0.5;
@@ -84,8 +91,8 @@ Options parse(int argc, char** argv)
     Options o;
     for (int i = 1; i < argc; i += 2) {
         const std::string a = argv[i];
-        if (a == "--verbose" || a == "--piano-only" || a == "--plain-stream") {
-            (a == "--verbose" ? o.verbose : a == "--piano-only" ? o.pianoOnly : o.plainStream) = true;
+        if (a == "--verbose" || a == "--piano-only" || a == "--plain-stream" || a == "--sampled") {
+            (a == "--verbose" ? o.verbose : a == "--piano-only" ? o.pianoOnly : a == "--sampled" ? o.sampled : o.plainStream) = true;
             --i;
             continue;
         }
@@ -106,6 +113,10 @@ Options parse(int argc, char** argv)
             o.provokeAt = std::atof(v);
         else if (a == "--provoke-ms")
             o.provokeMs = std::atof(v);
+        else if (a == "--keys")
+            std::sscanf(v, "%d-%d", &kFirstKey, &kLastKey);
+        else if (a == "--hold")
+            kHoldSeconds = std::atof(v);
         else if (a == "--gap")
             o.gap = std::atof(v);
         else if (a == "--wav")
@@ -276,6 +287,9 @@ struct Note {
     int dropouts = 0;
     int gaps = 0;
     std::optional<double> pitchError;  // cents
+    std::optional<double> windowWorst;  // largest |cents| of the 100 ms windows
+    int windows = 0;
+    int windowsLeftOut = 0;
     double clarity = 0.0;
 };
 
@@ -342,7 +356,10 @@ std::vector<Note> schedule(double totalSeconds, double period, const std::array<
 {
     // Piano in the first half, the organ in the second; the reference A every ninth note. Every
     // fourth note is sent a known time after its time stamp, to check the latency estimate.
-    const int count = totalSeconds > 0 ? std::max(4, static_cast<int>(totalSeconds / period)) : 2 * (24 + 3);
+    // Without a length: every key once per program, with the reference A among them.
+    const int perProgram = ((kLastKey - kFirstKey + 1) * 9 + 7) / 8;
+    const int count = totalSeconds > 0 ? std::max(4, static_cast<int>(totalSeconds / period))
+                                       : (pianoOnly ? perProgram : 2 * perProgram);
     std::vector<Note> notes;
     int key = kFirstKey;
     for (int i = 0; i < count; ++i) {
@@ -526,6 +543,46 @@ void measurePitch(const Recorder& rec, Note& n)
     n.clarity = pitch->clarity;
 }
 
+// Every 100 ms window 50 ms apart from 0.05 s after the first sound to the note-off, but those
+// with a dropout or a shorter run of silence in them.
+void measureWindows(const Recorder& rec, Note& n, const std::vector<Dropout>& dropouts)
+{
+    const auto& s = rec.samples();
+    const auto width = static_cast<std::size_t>(0.1 * kRate);
+    const double wantedHz = velmora::midi::synth::equalTemperedHz(n.key) * std::pow(2.0, n.wantedCents / 1200.0);
+    for (std::size_t from = n.start + static_cast<std::size_t>(0.05 * kRate); from + width <= n.soundingEnd;
+         from += width / 2) {
+        const bool broken = std::any_of(dropouts.begin(), dropouts.end(), [&](const Dropout& d) {
+            return d.frame < from + width && d.frame + d.length > from;
+        });
+        if (broken) {
+            ++n.windowsLeftOut;
+            continue;
+        }
+        // A gap too short to count as a dropout still shifts the phase the pitch is read from.
+        std::size_t run = 0;
+        std::size_t longest = 0;
+        std::vector<float> mono(width);
+        for (std::size_t f = 0; f < width; ++f) {
+            mono[f] = 0.5f * (s[2 * (from + f)] + s[2 * (from + f) + 1]);
+            run = level(s, from + f) < kSilent ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+        if (longest >= 4) {
+            ++n.windowsLeftOut;
+            continue;
+        }
+        const auto hz = velmora::bench::windowHz(mono, kRate, wantedHz);
+        if (!hz) {
+            ++n.windowsLeftOut;
+            continue;
+        }
+        ++n.windows;
+        const double e = std::abs(velmora::midi::synth::centsBetween(wantedHz, *hz));
+        n.windowWorst = std::max(n.windowWorst.value_or(0.0), e);
+    }
+}
+
 void writeWav(const std::string& path, const std::vector<float>& samples)
 {
     FILE* f = std::fopen(path.c_str(), "wb");
@@ -687,7 +744,7 @@ int main(int argc, char** argv)
         return played && !recorder.failed() ? 0 : 2;
     }
 
-    auto output = createBuiltinSynthOutput();
+    auto output = createBuiltinSynthOutput(options.sampled ? PianoSound::Sampled : PianoSound::Practice);
     Handle handle = kNoHandle;
     const auto openStart = Clock::now();
     const std::uint32_t opened = output && output->deviceCount() > 0 ? output->open(0, handle) : mmresult::BadDeviceId;
@@ -785,6 +842,7 @@ int main(int argc, char** argv)
             measurePitch(recorder, n);
         else
             ++brokenPitch;
+        measureWindows(recorder, n, dropouts);
     }
 
     const double recorded = static_cast<double>(recorder.frames()) / kRate;
@@ -794,13 +852,15 @@ int main(int argc, char** argv)
                 recorded, options.source.c_str(), notes.size(), openMs, 1e6 * recorder.drift(), recorder.jumps(),
                 recorder.largestJumpMs(), loadBefore.c_str(), loadAverage().c_str());
     if (options.verbose) {
-        std::printf("note  program  ch  key  sound at s  latency ms  send ms  dropouts  gaps  cents off  clarity\n");
+        std::printf("note  program  ch  key  sound at s  latency ms  send ms  dropouts  gaps  cents off  clarity  "
+                    "worst window\n");
         for (std::size_t i = 0; i < notes.size(); ++i) {
             const Note& n = notes[i];
-            std::printf("%4zu  %7d  %2d  %3d  %10.3f  %10.2f  %7.2f  %8d  %4d  %9s  %7.3f%s\n", i, n.program,
+            std::printf("%4zu  %7d  %2d  %3d  %10.3f  %10.2f  %7.2f  %8d  %4d  %9s  %7.3f  %8.4f%s\n", i, n.program,
                         n.channel + 1, n.key, n.firstSound ? static_cast<double>(*n.firstSound) / kRate : 0.0,
                         n.firstSound ? n.latencyMs : -1.0, n.sendMs, n.dropouts, n.gaps,
                         n.pitchError ? std::to_string(*n.pitchError).substr(0, 7).c_str() : "-", n.clarity,
+                        n.windowWorst.value_or(-1.0),
                         n.knownDelayMs > 0                 ? "  (sent after the known delay)"
                         : n.levelBefore >= kTimedBelow ? "  (began over a release: not timed)"
                                                        : "");
@@ -956,6 +1016,27 @@ int main(int argc, char** argv)
         if (unmeasured > 0)
             std::printf(", %d not measured", unmeasured);
         std::printf("\n");
+    }
+    for (int channel : {0, 1}) {
+        double worst = 0.0;
+        int worstKey = 0;
+        int windows = 0;
+        int leftOut = 0;
+        int keys = 0;
+        for (const Note& n : notes) {
+            if (n.program != 0 || n.channel != channel)
+                continue;
+            windows += n.windows;
+            leftOut += n.windowsLeftOut;
+            keys += n.windowWorst ? 1 : 0;
+            if (n.windowWorst && *n.windowWorst > worst) {
+                worst = *n.windowWorst;
+                worstKey = n.key;
+            }
+        }
+        std::printf("  %s, 100 ms windows 50 ms apart from 0.05 s to the note-off: worst |cents| %.4f (key %d) over "
+                    "%d windows of %d notes, %d windows left out (dropout or no pitch)\n",
+                    channel == 0 ? "piano" : "reference A", worst, worstKey, windows, keys, leftOut);
     }
     std::printf("  beyond 0.5 cent:");
     int outliers = 0;

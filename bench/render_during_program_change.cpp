@@ -6,7 +6,10 @@
 // counts, from FluidSynth's debug log, the samples unloaded on each thread: an unload takes the
 // sample cache's process-wide lock, logs and frees.
 //
-//   render_during_program_change [--soundfont FILE] [--rounds N] [--gap-ms N]
+// --practice: program 0 is the practice piano, as the device plays it unless the settings ask for
+// the recorded piano.
+//
+//   render_during_program_change [--soundfont FILE] [--rounds N] [--gap-ms N] [--practice]
 
 #include "midi/MidiOutput.h"
 #include "BenchSoundFont.h"
@@ -72,7 +75,15 @@ int main(int argc, char** argv)
     std::string font;
     int rounds = 1;
     int gapMs = 40;
+    SynthEngineConfig config;
+    for (int i = 1; i < argc; ++i)
+        if (!std::strcmp(argv[i], "--practice"))
+            config.practicePiano = true;
     for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--practice")) {
+            --i;
+            continue;
+        }
         if (!std::strcmp(argv[i], "--soundfont"))
             font = argv[i + 1];
         else if (!std::strcmp(argv[i], "--rounds"))
@@ -85,7 +96,7 @@ int main(int argc, char** argv)
     else
         return 1;
     // The live engine as the device makes it.
-    auto engine = SynthEngine::create(SynthEngineConfig{});
+    auto engine = SynthEngine::create(config);
     if (!engine || !engine->loadSoundFont(font)) {
         std::fprintf(stderr, "cannot load %s\n", font.c_str());
         return 1;

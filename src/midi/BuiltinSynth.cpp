@@ -12,8 +12,8 @@ namespace {
 // The synthesizer's device with FluidSynth's log kept quiet for as long as it exists.
 class DesktopBuiltinSynth final : public MidiOutput {
 public:
-    DesktopBuiltinSynth()
-        : m_device(options(), synth::makeDesktopAudioBackend(m_log))
+    explicit DesktopBuiltinSynth(PianoSound piano)
+        : m_device(builtinSynthOptions(piano), synth::makeDesktopAudioBackend(m_log))
     {
     }
 
@@ -36,13 +36,6 @@ public:
     }
 
 private:
-    static synth::BuiltinSynthOptions options()
-    {
-        synth::BuiltinSynthOptions o;
-        o.soundFontFolders = synth::standardSoundFontFolders();
-        return o;
-    }
-
     // Declared first: the log outlives the device and every synthesizer it makes.
     synth::FluidLog m_log;
     synth::BuiltinSynthOutput m_device;
@@ -50,9 +43,17 @@ private:
 
 }  // namespace
 
-std::unique_ptr<MidiOutput> createBuiltinSynthOutput()
+synth::BuiltinSynthOptions builtinSynthOptions(PianoSound piano)
 {
-    return std::make_unique<DesktopBuiltinSynth>();
+    synth::BuiltinSynthOptions o;
+    o.soundFontFolders = synth::standardSoundFontFolders();
+    o.engine.practicePiano = piano == PianoSound::Practice;
+    return o;
+}
+
+std::unique_ptr<MidiOutput> createBuiltinSynthOutput(PianoSound piano)
+{
+    return std::make_unique<DesktopBuiltinSynth>(piano);
 }
 
 }  // namespace velmora::midi

@@ -101,10 +101,10 @@ std::uint32_t CompositeMidiOutput::longMessage(Handle handle, MidiHeader& header
     return r ? m_backends[r->backend]->longMessage(r->handle, header, headerSize) : mmresult::InvalidHandle;
 }
 
-std::unique_ptr<MidiOutput> createSystemMidiOutput()
+std::unique_ptr<MidiOutput> createSystemMidiOutput(PianoSound piano)
 {
     std::vector<std::unique_ptr<MidiOutput>> backends;
-    backends.push_back(createBuiltinSynthOutput());
+    backends.push_back(createBuiltinSynthOutput(piano));
     backends.push_back(std::make_unique<RtMidiOutput>());
     return std::make_unique<CompositeMidiOutput>(std::move(backends));
 }

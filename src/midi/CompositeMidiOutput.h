@@ -1,5 +1,6 @@
 #pragma once
 
+#include "midi/BuiltinSynth.h"
 #include "midi/MidiOutput.h"
 
 #include <cstddef>
@@ -49,6 +50,6 @@ private:
 };
 
 // The program's MIDI output: the built-in synthesizer first, then the system's MIDI ports.
-std::unique_ptr<MidiOutput> createSystemMidiOutput();
+std::unique_ptr<MidiOutput> createSystemMidiOutput(PianoSound piano = PianoSound::Practice);
 
 }  // namespace velmora::midi

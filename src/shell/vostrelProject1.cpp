@@ -6,6 +6,8 @@
 #include "platform/Services.h"
 #include "platform/qt/QtPlatform.h"
 #include "platform/qt/QtSettingsFolders.h"
+#include "shell/PianoSetting.h"
+#include "shell/SettingsFile.h"
 #include "shell/SettingsLocation.h"
 #include "shell/gui/Application.h"
 #include "shell/gui/ProgramFont.h"
@@ -36,7 +38,11 @@ int main(int argc, char* argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral(VELMORA_APP_ID));
 
     const std::string executable = QCoreApplication::applicationFilePath().toStdString();
-    auto midiOutput = velmora::midi::createSystemMidiOutput();
+    velmora::QtSettingsFolders folders;
+    const velmora::SettingsLocation settingsLocation = velmora::chooseSettingsLocation(executable, kEdition, folders);
+    // The synthesizer is made before the main window reads the settings: its piano is chosen here.
+    auto midiOutput = velmora::midi::createSystemMidiOutput(
+        velmora::readPianoSound(velmora::loadSettings(settingsLocation)));
     velmora::QtClock clock;
     velmora::ClockSeededRandom random;
     velmora::QtMessageBoxes boxes(QString::fromStdString(velmora::messageBoxTitle(executable)));
@@ -44,9 +50,8 @@ int main(int argc, char* argv[])
     velmora::QtWebShell web;
     velmora::QtSoundClip sound(QStringLiteral("qrc:/clip100.wav"));
     velmora::NullAdvertisingHook advertising;
-    velmora::QtSettingsFolders folders;
     velmora::Platform platform{*midiOutput, clock, random, boxes, clipboard, web, sound, advertising, folders,
-                               velmora::chooseSettingsLocation(executable, kEdition, folders),
+                               settingsLocation,
                                velmora::systemDateTimeFormats()};
 
     velmora::Application app(kEdition, platform);

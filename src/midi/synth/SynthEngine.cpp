@@ -44,8 +44,12 @@ std::unique_ptr<SynthEngine> SynthEngine::create(const SynthEngineConfig& config
     if (!synth)
         return nullptr;
     auto lock = config.fluidLock ? config.fluidLock : std::make_shared<std::mutex>();
-    return std::unique_ptr<SynthEngine>(new SynthEngine(std::move(settings), std::move(synth), calibration,
+    std::unique_ptr<SynthEngine> engine(new SynthEngine(std::move(settings), std::move(synth), calibration,
                                                         std::move(lock), config.polyphony));
+    // Its keys start in equal temperament, as the channels do.
+    if (config.practicePiano)
+        engine->m_piano = std::make_unique<PracticePiano>(engine->sampleRate(), config.polyphony);
+    return engine;
 }
 
 SynthEngine::SynthEngine(FluidSettingsPtr settings, FluidSynthPtr synth, CalibrationProvider* calibration,
@@ -88,14 +92,24 @@ void SynthEngine::resetChannelsLocked()
         // Offsets of the channel, added to every voice it starts; a reset clears them.
         fluid_synth_set_gen(m_synth.get(), ch, GEN_FINETUNE, kDitherCentre);
         fluid_synth_set_gen(m_synth.get(), ch, GEN_VIBLFOTOPITCH, kDitherDepth);
+        if (m_piano) {
+            m_piano->sustain(ch, false);
+            m_piano->allNotesOff(ch);
+            m_piano->allSoundOff(ch);
+        }
     }
+}
+
+bool SynthEngine::playsPracticePianoLocked(int channel) const
+{
+    return m_piano && channel != kDrumChannel && m_channels[static_cast<std::size_t>(channel)].preset == PresetId{0, 0};
 }
 
 void SynthEngine::fetchCorrectionLocked(int channel)
 {
     Channel& c = m_channels[static_cast<std::size_t>(channel)];
     std::shared_ptr<const KeyCents> correction;
-    if (m_calibration && m_hasSoundFont && isCalibrated(channel, c.preset))
+    if (m_calibration && m_hasSoundFont && isCalibrated(channel, c.preset) && !playsPracticePianoLocked(channel))
         correction = m_calibration->calibration(c.preset);
     c.correction = correction ? *correction : KeyCents{};
 }
@@ -109,10 +123,17 @@ void SynthEngine::writeTuningLocked(int channel, bool retuneSounding)
     fluid_synth_activate_key_tuning(m_synth.get(), kTuningBank, channel, kTuningName, pitches.data(),
                                     retuneSounding ? 1 : 0);
     fluid_synth_activate_tuning(m_synth.get(), channel, kTuningBank, channel, retuneSounding ? 1 : 0);
+    // The practice piano needs no correction: the scale tuning alone, sounding notes at once.
+    if (m_piano)
+        m_piano->setKeyPitches(channel, keyPitches(c.scaleCents, KeyCents{}));
 }
 
 void SynthEngine::noteOnLocked(int channel, int key, int velocity)
 {
+    if (playsPracticePianoLocked(channel)) {
+        m_piano->noteOn(channel, key, velocity);
+        return;
+    }
     fluid_synth_t* synth = m_synth.get();
     Channel& c = m_channels[static_cast<std::size_t>(channel)];
     const auto k = static_cast<std::size_t>(key);
@@ -169,12 +190,17 @@ void SynthEngine::shortMessage(std::uint32_t packed)
     switch (status & 0xF0) {
     case 0x80:
         fluid_synth_noteoff(synth, channel, data1);
+        if (m_piano)
+            m_piano->noteOff(channel, data1);
         break;
     case 0x90:
-        if (data2 == 0)
+        if (data2 == 0) {
             fluid_synth_noteoff(synth, channel, data1);
-        else
+            if (m_piano)
+                m_piano->noteOff(channel, data1);
+        } else {
             noteOnLocked(channel, data1, data2);
+        }
         break;
     case 0xA0:
         fluid_synth_key_pressure(synth, channel, data1, data2);
@@ -203,6 +229,22 @@ void SynthEngine::controlChangeLocked(int channel, int controller, int value)
     if (controller == kBankSelect)
         m_channels[static_cast<std::size_t>(channel)].bankSelect = value;
     fluid_synth_cc(m_synth.get(), channel, controller, value);
+    if (m_piano)
+        pianoControlChangeLocked(channel, controller, value);
+}
+
+void SynthEngine::pianoControlChangeLocked(int channel, int controller, int value)
+{
+    // As FluidSynth takes them: the damper from 64 up, and the mode messages (124..127) also
+    // release every key.
+    if (controller == 64)
+        m_piano->sustain(channel, value >= 64);
+    else if (controller == 120)
+        m_piano->allSoundOff(channel);
+    else if (controller == 121)
+        m_piano->sustain(channel, false);
+    else if (controller >= 123)
+        m_piano->allNotesOff(channel);
 }
 
 void SynthEngine::programChangeLocked(int channel, int program)
@@ -238,6 +280,10 @@ void SynthEngine::releaseAll()
     for (int ch = 0; ch < kChannels; ++ch) {
         fluid_synth_cc(m_synth.get(), ch, 64, 0);
         fluid_synth_all_notes_off(m_synth.get(), ch);
+        if (m_piano) {
+            m_piano->sustain(ch, false);
+            m_piano->allNotesOff(ch);
+        }
     }
 }
 
@@ -262,6 +308,8 @@ void SynthEngine::renderFrames(int frames, float* left, float* right, int increm
 {
     // No lock: see the class comment.
     fluid_synth_write_float(m_synth.get(), frames, left, 0, increment, right, 0, increment);
+    if (m_piano)
+        m_piano->render(frames, left, right, increment);
 }
 
 int SynthEngine::renderCallback(void* data, int frames, int, float*[], int outCount, float* out[])

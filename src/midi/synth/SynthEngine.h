@@ -2,6 +2,7 @@
 
 #include "midi/synth/FluidHandles.h"
 #include "midi/synth/KeyTuning.h"
+#include "midi/synth/PracticePiano.h"
 
 #include <array>
 #include <cstdint>
@@ -37,6 +38,9 @@ struct SynthEngineConfig {
     // entry from two threads can free it under each other: engines used from different threads
     // on one SoundFont share this lock. nullptr: the engine has a lock of its own.
     std::shared_ptr<std::mutex> fluidLock;
+    // Program 0 (bank 0) on every channel but the drums' is the practice piano, generated here
+    // rather than played from the SoundFont's samples; it needs no calibration.
+    bool practicePiano = false;
 };
 
 // The GS synthesizer itself: one FluidSynth instance, the channel and system-exclusive messages
@@ -62,6 +66,11 @@ struct SynthEngineConfig {
 // tuning averaged over a tenth of a second, and the pitch wobbles by one cent at 110 Hz, far too
 // fast and too small to hear (side bands some 60 dB below the A's fundamental). It runs inside
 // FluidSynth's own voices, set up at note-on on the sending thread.
+//
+// The practice piano. With SynthEngineConfig::practicePiano, program 0 is played by PracticePiano
+// beside FluidSynth: its notes never reach FluidSynth, its pitch is the equal-tempered key moved
+// by the scale tuning, exactly (no calibration is asked for or applied), and the renderer adds
+// it to FluidSynth's output. Pedal, note-offs, All Notes Off and All Sound Off go to both.
 //
 // Corrections reach new notes only. A key's calibration correction is written to FluidSynth's
 // tuning when the key is struck, so a note held while its program's calibration lands, or while
@@ -133,6 +142,8 @@ private:
     void controlChangeLocked(int channel, int controller, int value);
     void programChangeLocked(int channel, int program);
     void renderFrames(int frames, float* left, float* right, int increment);
+    bool playsPracticePianoLocked(int channel) const;
+    void pianoControlChangeLocked(int channel, int controller, int value);
 
     // Destroyed in reverse: synth before settings.
     FluidSettingsPtr m_settings;
@@ -144,6 +155,8 @@ private:
     std::array<Channel, kChannels> m_channels{};
     // The voices of the note just started are found in here; sized for the polyphony.
     std::vector<fluid_voice_t*> m_voices;
+    // Program 0's sound when the config asks for it; null otherwise.
+    std::unique_ptr<PracticePiano> m_piano;
 };
 
 }  // namespace velmora::midi::synth
