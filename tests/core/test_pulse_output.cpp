@@ -189,7 +189,7 @@ protected:
     {
         const auto status = static_cast<std::uint8_t>(channel);
         constexpr int kLead = 150;  // ms
-        for (int take = 0; take < 3; ++take) {
+        for (int take = 0; take < 6; ++take) {
             auto recording = std::async(std::launch::async, [this] { return listen(m_server->address(), 0.95); });
             std::this_thread::sleep_for(std::chrono::milliseconds(kLead));
             out.shortMessage(handle, packShortMessage(0x90 | status, 69, 100));

@@ -43,6 +43,11 @@ constexpr auto kUnheardAfter = 100ms;
 // into nothing at a time, so that the server's own request never waits long for the lock.
 constexpr auto kUnheardCheck = 20ms;
 constexpr auto kUnheardBlock = 10ms;
+// A new stream is asked once for its first fill and then, by some servers, not again until they
+// begin to play it, up to 2 s later (PulseAudio's null sink sleeps in blocks that long while
+// idle): that is the server starting, not a sink that stopped, and what is played meanwhile waits
+// for it, unless the wait goes on longer than any such start (a sink suspended at open).
+constexpr auto kServerStart = 2500ms;
 // Closing: the fade and the buffer's play-out together, however slow the server.
 constexpr auto kCloseWait = 250ms;
 // Above ordinary threads, below the servers' own real-time threads, which must run first.
@@ -119,10 +124,8 @@ public:
     // false when nothing is due.
     bool advanceUnheard(Clock::time_point now)
     {
-        // A new stream is asked once for its first fill and then, by some servers, not again
-        // until they begin to play it, up to 2 s later (PulseAudio's null sink does so): that is
-        // the server starting, not a sink that stopped, and what is played meanwhile waits for it.
-        if (m_streamRequests == 1 || now - m_lastRequest < kUnheardAfter)
+        const auto quiet = now - m_lastRequest;
+        if (quiet < (m_streamRequests == 1 ? kServerStart : kUnheardAfter))
             return false;
         const auto due = std::min<Clock::duration>(now - m_advanced, kUnheardBlock);
         const double frames = std::floor(std::chrono::duration<double>(due).count() * m_rate);
