@@ -44,7 +44,7 @@ constexpr auto kUnheardAfter = 100ms;
 constexpr auto kUnheardCheck = 20ms;
 constexpr auto kUnheardBlock = 10ms;
 // A new stream is asked once for its first fill and then, by some servers, not again until they
-// begin to play it, up to 2 s later (PulseAudio's null sink took 1.1 to 1.9 s): that is the
+// begin to play it, up to 2 s later (PulseAudio's null sink took 1.5 to 1.9 s): that is the
 // server starting, not a sink that stopped, and what is played meanwhile waits for it, unless the
 // wait goes on longer than any such start (a sink suspended at open).
 constexpr auto kServerStart = 2500ms;
