@@ -1,7 +1,8 @@
 // How long the built-in synthesizer's open takes when the sound server takes the connection and
 // never answers: the device as the program makes it (the server first, the card after it), one
 // open alone, then six in a row as the port's open attempts make them (without the 500 ms waits
-// between them, which are the port's own).
+// between them, which are the port's own). The device opens with its stream lost; the close
+// after each open, not timed, stops the stream's attempts to connect.
 //
 //   open_unanswered
 //

@@ -281,6 +281,40 @@ TEST_F(BuiltinSynthOutputTest, BrowsingEveryInstrumentWhileNotesSoundStaysSound)
     EXPECT_EQ(out.close(handle), mmresult::NoError);
 }
 
+// Closing and reopening the device (a device switch, the program's exit) while the calibration
+// worker measures the programs just chosen: the live engine goes while the worker's engine reads
+// the same instruments through FluidSynth's one sample cache. Under the sanitizers a sample freed
+// under the worker shows as a use after free or a double free.
+TEST_F(BuiltinSynthOutputTest, ClosingAndReopeningWhileCalibrationsRunStaysSound)
+{
+    std::atomic<int> fluidErrors{0};
+    const auto previous = fluid_set_log_function(
+        FLUID_ERR, [](int, const char*, void* count) { static_cast<std::atomic<int>*>(count)->fetch_add(1); },
+        &fluidErrors);
+
+    auto out = makeOutput(true, CalibrationRange{60, 62});
+    for (int round = 0; round < 40; ++round) {
+        Handle handle = kNoHandle;
+        ASSERT_EQ(out.open(0, handle), mmresult::NoError);
+        // The worker, idle, takes the program up at once and reads its samples, which the live
+        // engine has just read too; the close comes as it does so, at a different point each round.
+        out.shortMessage(handle, packShortMessage(0x90, 60, 100));
+        out.shortMessage(handle, packShortMessage(0xC0, static_cast<std::uint8_t>(1 + (round * 7) % 111)));
+        std::this_thread::sleep_for(std::chrono::microseconds(50 * (round % 16)));
+        ASSERT_EQ(out.close(handle), mmresult::NoError);
+    }
+
+    Handle handle = kNoHandle;
+    ASSERT_EQ(out.open(0, handle), mmresult::NoError);
+    out.waitForCalibration();
+    fluid_set_log_function(FLUID_ERR, previous, nullptr);
+    EXPECT_EQ(fluidErrors.load(), 0);
+    const auto pitch = measureKeyHz(*out.engine(), 0, 60);
+    ASSERT_TRUE(pitch.has_value());
+    EXPECT_NEAR(centsBetween(equalTemperedHz(60), *pitch), 0.0, 0.5);
+    EXPECT_EQ(out.close(handle), mmresult::NoError);
+}
+
 TEST(BuiltinSynthDevice, OpensWithSoundOrFailsCleanlyWithoutIt)
 {
     auto out = createBuiltinSynthOutput();

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 using namespace velmora::midi::synth;
@@ -64,17 +65,24 @@ TEST(StreamBufferPolicy, ABusyMachineGrowsItOncePerSecondUpToTheCeilingThenItCom
 
     // An underrun during the way down starts the quiet minute again.
     std::vector<double> down;
+    std::vector<int> minutes;
     for (int s = 0; s < 10 * 60; ++s) {
         clock.advance(1s);
         if (s == 90)
             policy.underrun(clock.now());
-        if (policy.tick(clock.now()))
+        if (policy.tick(clock.now())) {
             down.push_back(policy.targetMilliseconds());
+            minutes.push_back(s);
+        }
     }
-    ASSERT_FALSE(down.empty());
-    EXPECT_DOUBLE_EQ(down.front(), 113.90625);
+    // A minute after the last underrun it came down by the factor it went up by, from the cap
+    // too; the underrun that followed grew it back to 120 ms, and from there it came down a
+    // ÷1.5 step a minute until it was back where it started: six minutes after the last step
+    // up it is at 10.5 ms, not at the 15 ms that retracing the capped step would leave.
+    ASSERT_EQ(down.size(), 8u);
+    EXPECT_DOUBLE_EQ(down[0], 80.0);
+    for (std::size_t i = 1; i + 1 < down.size(); ++i)
+        EXPECT_NEAR(down[i], 120.0 / std::pow(1.5, static_cast<double>(i)), 1e-9) << i;
     EXPECT_DOUBLE_EQ(down.back(), 10.0);
-    // The first step down came a minute after the last underrun; the underrun that followed grew
-    // it back to 120 ms, and from there it came down a step a minute: eight steps in all.
-    EXPECT_EQ(down.size(), 8u);
+    EXPECT_EQ(minutes, (std::vector<int>{59, 150, 210, 270, 330, 390, 450, 510}));
 }

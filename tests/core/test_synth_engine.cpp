@@ -8,12 +8,23 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <mutex>
 #include <cmath>
+#include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace velmora::midi::synth;
 using velmora::midi::packShortMessage;
+
+namespace velmora::midi::synth {
+void PrintTo(const PresetId& preset, std::ostream* out)
+{
+    *out << "bank " << preset.bank << " program " << preset.program;
+}
+}  // namespace velmora::midi::synth
 
 namespace {
 
@@ -289,6 +300,124 @@ TEST(SynthCalibration, ACancelledCalibrationIsMeasuredAgainInFull)
     const KeyCents whole = calibrator->correction(organ);
     for (int key = range.firstKey; key <= range.lastKey; ++key)
         EXPECT_NEAR((*measured)[static_cast<std::size_t>(key)], whole[static_cast<std::size_t>(key)], 0.05) << key;
+}
+
+// Browsing the instruments with the arrow keys sends a program change per step on both channels.
+// The program settled on is measured next, after at most the one being measured when browsing
+// stopped; the programs passed on the way, which no channel holds any more, are not measured.
+TEST(SynthCalibration, AfterBrowsingTwentyProgramsTheLastIsMeasuredNext)
+{
+    const auto font = findGeneralMidiSoundFont();
+    if (!font)
+        GTEST_SKIP() << "no General MIDI SoundFont installed";
+    auto lock = std::make_shared<std::mutex>();
+    CalibrationService service(*font, 48000.0, CalibrationRange{60, 67}, lock);
+    SynthEngineConfig config;
+    config.fluidLock = lock;
+    auto engine = SynthEngine::create(config, &service);
+    ASSERT_TRUE(engine && engine->loadSoundFont(*font));
+    std::mutex readyMutex;
+    std::vector<PresetId> ready;
+    service.setReadyListener([&](PresetId preset) {
+        {
+            std::lock_guard guard(readyMutex);
+            ready.push_back(preset);
+        }
+        engine->calibrationReady(preset);
+    });
+    service.waitUntilIdle();
+
+    std::size_t before = 0;
+    {
+        std::lock_guard guard(readyMutex);
+        before = ready.size();
+    }
+    for (int program = 1; program <= 20; ++program) {
+        engine->shortMessage(packShortMessage(0xC0, static_cast<std::uint8_t>(program)));
+        engine->shortMessage(packShortMessage(0xC1, static_cast<std::uint8_t>(program)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::size_t browsed = 0;
+    {
+        std::lock_guard guard(readyMutex);
+        browsed = ready.size();
+    }
+    service.waitUntilIdle();
+    std::lock_guard guard(readyMutex);
+    ASSERT_GT(ready.size(), browsed);
+    EXPECT_EQ(ready.back(), (PresetId{0, 20}));
+    EXPECT_LE(ready.size() - browsed, 2u) << "programs passed on the way were measured after browsing stopped";
+    EXPECT_LT(ready.size() - before, 20u);
+    const auto correction = service.calibration({0, 20});
+    ASSERT_NE(correction, nullptr);
+    for (int key = 60; key <= 67; ++key) {
+        EXPECT_DOUBLE_EQ(engine->keyPitch(0, key), 100.0 * key + (*correction)[static_cast<std::size_t>(key)]);
+        EXPECT_DOUBLE_EQ(engine->keyPitch(1, key), engine->keyPitch(0, key));
+    }
+}
+
+// Programs chosen on four channels at once wait newest first; one asked for again, by a fifth
+// channel, moves to the front. Whichever was being measured when they came finishes first.
+TEST(SynthCalibration, TheNewestRequestIsMeasuredFirstAndARepeatedOneMovesToTheFront)
+{
+    const auto font = findGeneralMidiSoundFont();
+    if (!font)
+        GTEST_SKIP() << "no General MIDI SoundFont installed";
+    CalibrationService service(*font, 48000.0, CalibrationRange{60, 71});
+    std::mutex readyMutex;
+    std::vector<PresetId> ready;
+    service.setReadyListener([&](PresetId preset) {
+        std::lock_guard guard(readyMutex);
+        ready.push_back(preset);
+    });
+    service.calibration({0, 0});
+    service.waitUntilIdle();
+
+    const PresetId a{0, 19}, b{0, 40}, c{0, 56}, d{0, 73};
+    for (PresetId preset : {a, b, c, d, b})
+        EXPECT_EQ(service.calibration(preset), nullptr);
+    service.waitUntilIdle();
+    std::lock_guard guard(readyMutex);
+    ASSERT_EQ(ready.size(), 5u);
+    const PresetId first = ready[1];
+    std::vector<PresetId> expected;
+    for (PresetId preset : {b, d, c, a})
+        if (preset != first)
+            expected.push_back(preset);
+    EXPECT_EQ(std::vector<PresetId>(ready.begin() + 2, ready.end()), expected);
+}
+
+// The SoundFont cannot be read (replaced by a package upgrade while the program runs): nothing is
+// kept, and the next request measures the program again, from the file as it is then.
+TEST(SynthCalibration, AFailedCalibrationIsNotKeptAndTheNextRequestMeasuresAgain)
+{
+    const auto font = findGeneralMidiSoundFont();
+    if (!font)
+        GTEST_SKIP() << "no General MIDI SoundFont installed";
+    const auto folder = std::filesystem::temp_directory_path() / ("velmora-replaced-soundfont-" + std::to_string(getpid()));
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const auto file = folder / font->filename();
+    const CalibrationRange range{60, 62};
+    const PresetId piano{0, 0};
+    CalibrationService service(file, 48000.0, range);
+
+    EXPECT_EQ(service.calibration(piano), nullptr);
+    service.waitUntilIdle();
+    EXPECT_EQ(service.calibration(piano), nullptr) << "the failed measurement was kept";
+    service.waitUntilIdle();
+
+    std::filesystem::create_symlink(*font, file);
+    EXPECT_EQ(service.calibration(piano), nullptr);
+    service.waitUntilIdle();
+    const auto measured = service.calibration(piano);
+    ASSERT_NE(measured, nullptr);
+    auto calibrator = ProgramCalibrator::create(*font, 48000.0, range);
+    ASSERT_NE(calibrator, nullptr);
+    const KeyCents expected = calibrator->correction(piano);
+    for (int key = range.firstKey; key <= range.lastKey; ++key)
+        EXPECT_NEAR((*measured)[static_cast<std::size_t>(key)], expected[static_cast<std::size_t>(key)], 0.05) << key;
+    std::filesystem::remove_all(folder);
 }
 
 // A key held while its program's calibration lands keeps the pitch it started with; the next

@@ -1,5 +1,8 @@
 #include "midi/synth/CalibrationService.h"
 
+#include <algorithm>
+#include <optional>
+
 namespace velmora::midi::synth {
 
 CalibrationService::CalibrationService(std::filesystem::path soundFont, double sampleRate, CalibrationRange range,
@@ -31,13 +34,35 @@ std::shared_ptr<const KeyCents> CalibrationService::calibration(PresetId preset)
     std::lock_guard lock(m_mutex);
     if (auto it = m_cache.find(preset); it != m_cache.end())
         return it->second;
-    if (m_pending.insert(preset).second) {
-        m_queue.push_back(preset);
-        if (!m_worker.joinable())
-            m_worker = std::thread([this] { run(); });
-        m_wake.notify_one();
+    if (!m_pending.insert(preset).second) {
+        // Waiting or being measured; only one that waits can move.
+        const auto queued = std::find(m_queue.begin(), m_queue.end(), preset);
+        if (queued == m_queue.end())
+            return nullptr;
+        m_queue.erase(queued);
     }
+    m_queue.push_front(preset);
+    if (!m_worker.joinable())
+        m_worker = std::thread([this] { run(); });
+    m_wake.notify_one();
     return nullptr;
+}
+
+void CalibrationService::withdraw(PresetId preset)
+{
+    std::lock_guard lock(m_mutex);
+    const auto queued = std::find(m_queue.begin(), m_queue.end(), preset);
+    if (queued == m_queue.end())
+        return;
+    m_queue.erase(queued);
+    settleLocked(preset);
+}
+
+void CalibrationService::settleLocked(PresetId preset)
+{
+    m_pending.erase(preset);
+    if (m_pending.empty())
+        m_idle.notify_all();
 }
 
 void CalibrationService::waitUntilIdle()
@@ -57,10 +82,10 @@ void CalibrationService::cancel()
 
 void CalibrationService::run()
 {
-    // Loaded here, off the thread that asked, so that the SoundFont's second copy costs the
-    // user nothing.
-    std::unique_ptr<ProgramCalibrator> calibrator = ProgramCalibrator::create(m_soundFont, m_sampleRate, m_range, {},
-                                                                                   m_fluidLock);
+    // Made here, off the thread that asked, so that the SoundFont's second copy costs the user
+    // nothing; made again after a measurement that failed, so that a SoundFont replaced since
+    // is read anew.
+    std::unique_ptr<ProgramCalibrator> calibrator;
     for (;;) {
         PresetId preset;
         {
@@ -72,25 +97,36 @@ void CalibrationService::run()
             m_queue.pop_front();
             m_abandon.store(false);
         }
-        // Without a calibrator every preset keeps its samples' own tuning.
-        auto correction = std::make_shared<const KeyCents>(calibrator ? calibrator->correction(preset, &m_abandon)
-                                                                      : KeyCents{});
+        if (!calibrator)
+            calibrator = ProgramCalibrator::create(m_soundFont, m_sampleRate, m_range, {}, m_fluidLock);
+        std::optional<KeyCents> measured;
+        if (calibrator) {
+            const auto deviations = calibrator->deviations(preset, &m_abandon);
+            // Not one key with a pitch: the samples could not be read.
+            if (std::any_of(deviations.begin(), deviations.end(), [](const auto& d) { return d.has_value(); }))
+                measured = correctionFor(deviations);
+            else if (!m_abandon.load())
+                calibrator.reset();
+        }
         ReadyListener listener;
         {
             std::lock_guard lock(m_mutex);
             // Cancelled while measuring: the half-measured correction is thrown away.
             if (m_abandon.load() || !m_pending.contains(preset))
                 continue;
-            m_cache[preset] = std::move(correction);
+            if (!measured) {
+                // Not kept as "no correction": the preset's next request measures it again.
+                settleLocked(preset);
+                continue;
+            }
+            m_cache[preset] = std::make_shared<const KeyCents>(*measured);
             listener = m_listener;
         }
         if (listener)
             listener(preset);
         {
             std::lock_guard lock(m_mutex);
-            m_pending.erase(preset);
-            if (m_pending.empty())
-                m_idle.notify_all();
+            settleLocked(preset);
         }
     }
     std::lock_guard lock(m_mutex);

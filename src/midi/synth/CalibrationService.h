@@ -19,6 +19,12 @@ namespace velmora::midi::synth {
 // Pitch corrections measured on a worker thread, each preset once per run. The first request
 // for a preset queues it and answers nullptr; when it is measured the listener is told, on the
 // worker thread, and later requests get the cached correction at once.
+//
+// The newest request is measured first: someone browsing the instruments asks for one program
+// after another, and the one they settle on is the one to correct, not the twenty they passed.
+// A request for a preset already waiting moves it to the front, and a preset withdrawn while it
+// waits is dropped. A measurement that fails (the SoundFont cannot be read, say because a
+// package upgrade replaced it) is not kept: the preset is measured again when next asked for.
 class CalibrationService final : public CalibrationProvider {
 public:
     using ReadyListener = std::function<void(PresetId)>;
@@ -33,6 +39,7 @@ public:
     // Called on the worker thread, without any of the service's locks held.
     void setReadyListener(ReadyListener listener);
     std::shared_ptr<const KeyCents> calibration(PresetId preset) override;
+    void withdraw(PresetId preset) override;
     // Blocks until every preset asked for so far is measured.
     void waitUntilIdle();
     // Drops the presets waiting and stops the one being measured within a key; none of them is
@@ -41,6 +48,8 @@ public:
 
 private:
     void run();
+    // With the lock held: a preset leaves the pending set.
+    void settleLocked(PresetId preset);
 
     const std::filesystem::path m_soundFont;
     const double m_sampleRate;

@@ -107,14 +107,18 @@ std::array<std::optional<double>, kKeys> ProgramCalibrator::deviations(PresetId 
     return result;
 }
 
-KeyCents ProgramCalibrator::correction(PresetId preset, const std::atomic<bool>* stop)
+KeyCents correctionFor(const std::array<std::optional<double>, kKeys>& deviations)
 {
     KeyCents result{};
-    const auto measured = deviations(preset, stop);
-    for (int key = 0; key < kKeys; ++key)
-        if (measured[static_cast<std::size_t>(key)])
-            result[static_cast<std::size_t>(key)] = -*measured[static_cast<std::size_t>(key)];
+    for (std::size_t key = 0; key < deviations.size(); ++key)
+        if (deviations[key])
+            result[key] = -*deviations[key];
     return result;
+}
+
+KeyCents ProgramCalibrator::correction(PresetId preset, const std::atomic<bool>* stop)
+{
+    return correctionFor(deviations(preset, stop));
 }
 
 }  // namespace velmora::midi::synth

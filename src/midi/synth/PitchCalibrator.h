@@ -50,6 +50,9 @@ struct CalibrationRange {
     int lastKey = 76;
 };
 
+// The correction that brings each measured key to equal temperament; 0 for keys not measured.
+KeyCents correctionFor(const std::array<std::optional<double>, kKeys>& deviations);
+
 // Measures presets on a private, silent synthesizer instance of its own.
 class ProgramCalibrator {
 public:

@@ -24,10 +24,10 @@ using namespace std::chrono_literals;
 
 constexpr int kChannelsOut = 2;
 constexpr std::size_t kFrameBytes = kChannelsOut * sizeof(float);
-// A server that takes the connection and never answers: the device's open attempts in a row wait
-// this long for it in all, then each further attempt only kLeastWait (enough for a server that
-// is back and answers at once), so that six attempts give up within 2 s. The budget is whole again
-// after an open that worked or kBudgetRefill without a failed one.
+// A server that takes the connection and does not answer: the device's opens in a row wait this
+// long for it in all, then each further open only kLeastWait (enough for a server that is back and
+// answers at once); each then starts its stream lost, to connect in the background. The budget is
+// whole again after an open that the server answered or kBudgetRefill without an unanswered one.
 constexpr auto kAnswerBudget = 1600ms;
 constexpr auto kLeastWait = 50ms;
 constexpr auto kBudgetRefill = 10s;
@@ -36,6 +36,18 @@ constexpr auto kReconnectWait = 2000ms;
 constexpr auto kRetryInterval = 500ms;
 // How often the buffer's size is looked at while no underrun happens.
 constexpr auto kPolicyTick = 1s;
+// A server that has asked for nothing this long (a suspended sink, a device handed to another
+// program) is not going to play what the engine renders now: the engine goes on without it.
+constexpr auto kUnheardAfter = 100ms;
+// How often the stream's thread looks whether the server still asks, and the most rendered
+// into nothing at a time, so that the server's own request never waits long for the lock.
+constexpr auto kUnheardCheck = 20ms;
+constexpr auto kUnheardBlock = 10ms;
+// A new stream is asked once for its first fill and then, by some servers, not again until they
+// begin to play it, up to 2 s later (PulseAudio's null sink took 1.5 to 1.9 s): that is the
+// server starting, not a sink that stopped, and what is played meanwhile waits for it, unless the
+// wait goes on longer than any such start (a sink suspended at open).
+constexpr auto kServerStart = 2500ms;
 // Closing: the fade and the buffer's play-out together, however slow the server.
 constexpr auto kCloseWait = 250ms;
 // Above ordinary threads, below the servers' own real-time threads, which must run first.
@@ -82,6 +94,57 @@ struct Wakeup {
     }
 };
 
+// Keeps the engine's time going while no server asks for its sound: notes played meanwhile end
+// unheard instead of sounding all at once when a server asks again, and FluidSynth's queue of
+// note events, which only rendering empties, does not fill up and drop note-offs. Touched by
+// one thread at a time: the server's request and the stream's thread under the connection's
+// lock, or the stream's thread alone while there is no connection.
+class EnginePacer {
+public:
+    EnginePacer(SynthEngine& engine, std::uint32_t rate)
+        : m_engine(engine), m_rate(rate), m_lastRequest(Clock::now()), m_advanced(m_lastRequest),
+          m_scratch((static_cast<std::size_t>(std::chrono::duration<double>(kUnheardBlock).count() * rate) + 1)
+                    * kChannelsOut)
+    {
+    }
+
+    // A stream is connecting or the connection is gone.
+    void streamStarting() { m_streamRequests = 0; }
+
+    // The server asked for sound and got it: the engine is in step with the clock.
+    void requested(Clock::time_point now)
+    {
+        m_streamRequests = std::min(m_streamRequests + 1, 2);
+        m_lastRequest = now;
+        m_advanced = now;
+    }
+
+    // Once the server has asked for nothing for kUnheardAfter, renders the next block (at most
+    // kUnheardBlock) of the time since the engine last rendered into nothing; true when it did,
+    // false when nothing is due.
+    bool advanceUnheard(Clock::time_point now)
+    {
+        const auto quiet = now - m_lastRequest;
+        if (quiet < (m_streamRequests == 1 ? kServerStart : kUnheardAfter))
+            return false;
+        const auto due = std::min<Clock::duration>(now - m_advanced, kUnheardBlock);
+        const double frames = std::floor(std::chrono::duration<double>(due).count() * m_rate);
+        if (frames < 1.0)
+            return false;
+        m_engine.renderInterleaved(std::span(m_scratch).first(static_cast<std::size_t>(frames) * kChannelsOut));
+        m_advanced += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(frames / m_rate));
+        return true;
+    }
+
+private:
+    SynthEngine& m_engine;
+    const std::uint32_t m_rate;
+    int m_streamRequests = 0;  // of the current stream, counted up to 2
+    Clock::time_point m_lastRequest;
+    Clock::time_point m_advanced;
+    std::vector<float> m_scratch;
+};
+
 // What every connection of one device shares: the buffer's policy lives for the run, so a busy
 // machine is remembered across streams; it is only touched under the current connection's lock.
 struct Shared {
@@ -93,8 +156,10 @@ struct Shared {
 // on the mainloop's thread, which is the thread that renders, or under its lock.
 class PulseConnection {
 public:
-    PulseConnection(Shared& shared, std::shared_ptr<Wakeup> wakeup)
-        : m_shared(shared), m_wakeup(std::move(wakeup))
+    // `pacer`: the engine this connection will play, kept going while the connection waits for
+    // the server; null while there is no engine yet.
+    PulseConnection(Shared& shared, std::shared_ptr<Wakeup> wakeup, EnginePacer* pacer = nullptr)
+        : m_shared(shared), m_wakeup(std::move(wakeup)), m_pacer(pacer)
     {
     }
 
@@ -152,10 +217,13 @@ public:
     bool lost() const { return m_lost.load(); }
 
     // Starts playing the engine at its own rate; it renders from now on, on the mainloop's thread.
-    bool play(SynthEngine& engine, std::uint32_t rate, Clock::time_point deadline, const std::atomic<bool>* cancel)
+    bool play(SynthEngine& engine, EnginePacer& pacer, std::uint32_t rate, Clock::time_point deadline,
+              const std::atomic<bool>* cancel)
     {
         LoopLock lock(m_loop.get());
         m_engine = &engine;
+        m_pacer = &pacer;
+        m_pacer->streamStarting();
         m_rate = rate;
         const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, m_rate, kChannelsOut};
         pa_proplist* props = pa_proplist_new();
@@ -201,6 +269,19 @@ public:
         LoopLock lock(m_loop.get());
         if (m_stream && m_shared.policy.tick(now))
             applyTarget();
+    }
+
+    // While the server asks for nothing, the engine goes on unheard; a block at a time under the
+    // lock, so that a request that comes meanwhile waits for one block at most.
+    void keepEngineTime()
+    {
+        if (!m_playing)
+            return;
+        for (;;) {
+            LoopLock lock(m_loop.get());
+            if (!m_pacer->advanceUnheard(Clock::now()))
+                return;
+        }
     }
 
     // Fades the sound out and waits until the server has played it, at most kCloseWait.
@@ -267,6 +348,10 @@ private:
                 m_timedOut = true;
                 return false;
             }
+            // Under the lock: the server's request, which may come with this stream, waits.
+            if (m_pacer)
+                while (m_pacer->advanceUnheard(Clock::now())) {
+                }
             // A timer wakes the wait, so a server that never answers cannot hang the caller.
             timeval when{};
             pa_gettimeofday(&when);
@@ -364,6 +449,7 @@ private:
             self->m_prioritySet = true;
             raiseThreadPriority();
         }
+        self->m_pacer->requested(Clock::now());
         while (bytes >= kFrameBytes) {
             void* buffer = nullptr;
             std::size_t size = bytes;
@@ -442,6 +528,7 @@ private:
     bool m_answered = false;
     bool m_drained = false;
     SynthEngine* m_engine = nullptr;
+    EnginePacer* m_pacer = nullptr;
     bool m_prioritySet = false;
     OutputFade m_fade;
     AudioFormat m_format;
@@ -450,11 +537,17 @@ private:
 // The device's stream: the current connection and the thread that looks after it.
 class PulseStream final : public AudioStream {
 public:
+    // Without a connection the stream starts lost and connects in the background.
     PulseStream(Shared& shared, std::shared_ptr<Wakeup> wakeup, std::unique_ptr<PulseConnection> connection,
-                SynthEngine& engine, std::uint32_t rate)
-        : m_shared(shared), m_wakeup(std::move(wakeup)), m_connection(std::move(connection)), m_engine(engine),
-          m_rate(rate), m_format(m_connection->format())
+                std::unique_ptr<EnginePacer> pacer, SynthEngine& engine, std::uint32_t rate)
+        : m_shared(shared), m_wakeup(std::move(wakeup)), m_connection(std::move(connection)),
+          m_pacer(std::move(pacer)), m_engine(engine), m_rate(rate)
     {
+        if (m_connection)
+            m_format = m_connection->format();
+        else
+            m_format = AudioFormat{"pulseaudio", static_cast<double>(rate), 0, 0};
+        m_shared.stats->lost.store(!m_connection);
         m_supervisor = std::thread([this] { supervise(); });
     }
 
@@ -465,7 +558,7 @@ public:
         m_supervisor.join();
         if (m_connection)
             m_connection->fadeOut();
-        m_connection.reset();
+        m_connection.reset();  // before the pacer it renders through
     }
 
     AudioFormat format() const override
@@ -478,20 +571,28 @@ private:
     void supervise()
     {
         pthread_setname_np(pthread_self(), "velmora-stream");
+        if (!m_connection)
+            m_connection = reconnect();
+        auto nextTick = Clock::now() + kPolicyTick;
         while (!m_stop.load()) {
             {
                 std::unique_lock lock(m_wakeup->mutex);
-                m_wakeup->changed.wait_for(lock, kPolicyTick, [this] { return m_wakeup->pending; });
+                m_wakeup->changed.wait_for(lock, kUnheardCheck, [this] { return m_wakeup->pending; });
                 m_wakeup->pending = false;
             }
             if (m_stop.load())
                 return;
             if (!m_connection->lost()) {
-                m_connection->tick(Clock::now());
+                m_connection->keepEngineTime();
+                if (Clock::now() >= nextTick) {
+                    m_connection->tick(Clock::now());
+                    nextTick = Clock::now() + kPolicyTick;
+                }
                 continue;
             }
             // Its thread stops here: from now on nobody else renders the engine.
             m_connection.reset();
+            m_pacer->streamStarting();
             m_connection = reconnect();
         }
     }
@@ -499,9 +600,10 @@ private:
     std::unique_ptr<PulseConnection> reconnect()
     {
         while (!m_stop.load()) {
-            auto connection = std::make_unique<PulseConnection>(m_shared, m_wakeup);
+            auto connection = std::make_unique<PulseConnection>(m_shared, m_wakeup, m_pacer.get());
             const auto deadline = Clock::now() + kReconnectWait;
-            if (connection->connect(deadline, &m_stop) && connection->play(m_engine, m_rate, deadline, &m_stop)) {
+            if (connection->connect(deadline, &m_stop)
+                && connection->play(m_engine, *m_pacer, m_rate, deadline, &m_stop)) {
                 {
                     std::lock_guard lock(m_formatMutex);
                     m_format = connection->format();
@@ -516,30 +618,28 @@ private:
         return nullptr;
     }
 
-    // The engine goes on as if it were heard, 10 ms at a time, until `until` or the stream closes.
+    // The engine goes on as if it were heard, until `until` or the stream closes.
     void renderUnheard(Clock::time_point until)
     {
-        constexpr auto kStep = 10ms;
-        const auto frames = static_cast<std::size_t>(m_rate / 100);
-        m_scratch.resize(frames * kChannelsOut);
-        for (auto next = Clock::now() + kStep; next <= until; next += kStep) {
+        for (auto next = Clock::now() + kUnheardBlock; next <= until; next += kUnheardBlock) {
             std::unique_lock lock(m_wakeup->mutex);
             if (m_wakeup->changed.wait_until(lock, next, [this] { return m_stop.load(); }))
                 return;
             lock.unlock();
-            m_engine.renderInterleaved(m_scratch);
+            while (m_pacer->advanceUnheard(Clock::now())) {
+            }
         }
     }
 
     Shared& m_shared;
     std::shared_ptr<Wakeup> m_wakeup;
     std::unique_ptr<PulseConnection> m_connection;  // the supervisor's while it runs
+    std::unique_ptr<EnginePacer> m_pacer;
     SynthEngine& m_engine;
     const std::uint32_t m_rate;
     std::atomic<bool> m_stop{false};
     mutable std::mutex m_formatMutex;
     AudioFormat m_format;
-    std::vector<float> m_scratch;
     std::thread m_supervisor;  // last: starts once everything it uses is there
 };
 
@@ -570,12 +670,12 @@ public:
         const Clock::duration wait = std::max<Clock::duration>(kLeastWait, kAnswerBudget - m_spent);
         m_unanswered = false;
         auto started = open(makeEngine, begun + wait);
-        if (started) {
-            m_spent = Clock::duration::zero();
-            m_lastUnanswered.reset();
-        } else if (m_unanswered) {
+        if (m_unanswered) {
             m_spent += Clock::now() - begun;
             m_lastUnanswered = Clock::now();
+        } else if (started) {
+            m_spent = Clock::duration::zero();
+            m_lastUnanswered.reset();
         }
         return started;
     }
@@ -584,29 +684,39 @@ public:
     bool unanswered() const { return m_unanswered; }
 
 private:
+    // A server that took the connection but answers too slowly for the open to wait is there,
+    // only busy: the stream starts lost and connects in the background, as after a restart of
+    // the server, so that the program plays as soon as the server answers.
     std::optional<Started> open(const EngineFactory& makeEngine, Clock::time_point deadline)
     {
         auto wakeup = std::make_shared<Wakeup>();
         auto connection = std::make_unique<PulseConnection>(m_shared, wakeup);
-        if (!connection->connect(deadline, nullptr)) {
-            m_unanswered = connection->timedOut();
+        const bool connected = connection->connect(deadline, nullptr);
+        m_unanswered = !connected && connection->timedOut();
+        if (!connected && !m_unanswered)
             return std::nullopt;
-        }
         const auto [low, high] = engineRateRange();
-        auto engine = makeEngine(std::clamp<double>(connection->serverRate(), low, high));
+        auto engine = makeEngine(std::clamp<double>(connected ? connection->serverRate() : kDefaultRate, low, high));
         if (!engine)
             return std::nullopt;
         // Whatever the engine took is what the stream carries; the server converts it.
         const auto rate = static_cast<std::uint32_t>(std::lround(engine->sampleRate()));
+        auto pacer = std::make_unique<EnginePacer>(*engine, rate);
         // Building the engine is not the server's time: a server that answered gets a moment more.
-        if (!connection->play(*engine, rate, std::max(deadline, Clock::now() + kLeastWait), nullptr)) {
+        if (connected
+            && !connection->play(*engine, *pacer, rate, std::max(deadline, Clock::now() + kLeastWait), nullptr)) {
             m_unanswered = connection->timedOut();
-            // The stream may have started rendering: it goes before the engine it renders.
-            connection.reset();
-            return std::nullopt;
+            if (!m_unanswered) {
+                // The stream may have started rendering: it goes before the engine it renders.
+                connection.reset();
+                return std::nullopt;
+            }
         }
+        if (m_unanswered)
+            connection.reset();
         Started started;
-        started.stream = std::make_unique<PulseStream>(m_shared, std::move(wakeup), std::move(connection), *engine, rate);
+        started.stream = std::make_unique<PulseStream>(m_shared, std::move(wakeup), std::move(connection),
+                                                       std::move(pacer), *engine, rate);
         started.engine = std::move(engine);
         return started;
     }
@@ -630,8 +740,8 @@ public:
     {
         if (auto started = m_server->start(makeEngine))
             return started;
-        // A server that is there but does not answer holds the card, and ALSA's default device
-        // would lead to the same server and wait for it again.
+        // A server that is there but does not answer (its stream could not be made) holds the
+        // card, and ALSA's default device would lead to the same server and wait for it again.
         if (m_server->unanswered())
             return std::nullopt;
         return m_card->start(makeEngine);

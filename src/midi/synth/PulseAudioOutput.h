@@ -19,13 +19,16 @@ struct PulseStreamStats {
 
 // Plays through a PulseAudio server (also PipeWire's pulse server): the server's mainloop thread
 // asks for audio and the engine renders exactly that much in the callback, so nothing between
-// the synthesizer and the server blocks or waits. Without a server, start() returns nullopt.
+// the synthesizer and the server blocks or waits. Without a server, start() returns nullopt; a
+// server that takes the connection but does not answer in time gives a stream that starts lost.
 //
-// A stream whose server goes away reconnects by itself on a thread of its own, trying every
-// half second; meanwhile that thread renders the engine into nothing at the pace of the clock,
-// so that notes end and messages are taken in as if heard, and the stream plays on from the same
-// engine, its programs and tunings untouched, once a server is back. The engine's rate is the
-// stream's: the server converts it to its output's.
+// A stream whose server goes away, or never answered, reconnects by itself on a thread of its
+// own, trying every half second; meanwhile that thread renders the engine into nothing at the
+// pace of the clock, so that notes end and messages are taken in as if heard, and the stream
+// plays on from the same engine, its programs and tunings untouched, once a server is back. The
+// same thread does so while a server that is there asks for nothing for 100 ms (a suspended
+// sink), never at the same time as the server's own request. The engine's rate is the stream's:
+// the server converts it to its output's.
 std::unique_ptr<AudioBackend> makePulseAudioBackend(PulseLatency latency,
                                                     std::shared_ptr<PulseStreamStats> stats = {});
 

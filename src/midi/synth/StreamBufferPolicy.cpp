@@ -1,18 +1,12 @@
 #include "midi/synth/StreamBufferPolicy.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace velmora::midi::synth {
 
 StreamBufferPolicy::StreamBufferPolicy(PulseLatency latency)
     : m_latency(latency), m_target(latency.initialMilliseconds)
 {
-}
-
-double StreamBufferPolicy::targetFor(int steps) const
-{
-    return std::min(m_latency.initialMilliseconds * std::pow(m_latency.growth, steps), m_latency.maximumMilliseconds);
 }
 
 bool StreamBufferPolicy::underrun(TimePoint now)
@@ -23,17 +17,18 @@ bool StreamBufferPolicy::underrun(TimePoint now)
     if (m_target >= m_latency.maximumMilliseconds)
         return false;
     m_lastGrowth = now;
-    m_target = targetFor(++m_steps);
+    m_target = std::min(m_target * m_latency.growth, m_latency.maximumMilliseconds);
     return true;
 }
 
 bool StreamBufferPolicy::tick(TimePoint now)
 {
-    if (m_steps == 0 || (m_lastEvent && now - *m_lastEvent < m_latency.quietPeriod))
+    if (m_target <= m_latency.initialMilliseconds || (m_lastEvent && now - *m_lastEvent < m_latency.quietPeriod))
         return false;
     m_lastEvent = now;
-    // Counted in steps so that the way down lands exactly where the buffer started.
-    m_target = targetFor(--m_steps);
+    // From the cap too a whole step, not the remainder of the last step up, which the cap cut
+    // short; the last step lands exactly where the buffer started.
+    m_target = std::max(m_target / m_latency.growth, m_latency.initialMilliseconds);
     return true;
 }
 

@@ -6,9 +6,10 @@
 namespace velmora::midi::synth {
 
 // How much the sound server keeps queued for the synthesizer. The buffer starts small for a
-// quick key, grows after an underrun (at most once per `growthSpacing`, so that one stall or a
-// suspend costs one step and not one per callback it caused) and comes down a step for every
-// `quietPeriod` without an underrun, never below where it started.
+// quick key, grows by `growth` after an underrun (at most once per `growthSpacing`, so that one
+// stall or a suspend costs one step and not one per callback it caused), at most to
+// `maximumMilliseconds`, and comes down by the same factor for every `quietPeriod` without an
+// underrun, never below where it started.
 struct PulseLatency {
     double initialMilliseconds = 10.0;
     double maximumMilliseconds = 120.0;
@@ -31,10 +32,7 @@ public:
     bool tick(TimePoint now);
 
 private:
-    double targetFor(int steps) const;
-
     PulseLatency m_latency;
-    int m_steps = 0;
     double m_target;
     std::optional<TimePoint> m_lastGrowth;
     // The last underrun or step down: the quiet period counts from here.

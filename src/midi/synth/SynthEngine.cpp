@@ -59,7 +59,13 @@ SynthEngine::SynthEngine(FluidSettingsPtr settings, FluidSynthPtr synth, Calibra
 {
 }
 
-SynthEngine::~SynthEngine() = default;
+SynthEngine::~SynthEngine()
+{
+    // Deleting the synthesizer unloads its presets, which can free an entry of FluidSynth's
+    // process-wide sample cache that another engine on this lock is about to use.
+    std::lock_guard lock(*m_lock);
+    m_synth.reset();
+}
 
 bool SynthEngine::loadSoundFont(const std::filesystem::path& file)
 {
@@ -83,6 +89,9 @@ bool SynthEngine::loadSoundFont(const std::filesystem::path& file)
 
 void SynthEngine::resetChannelsLocked()
 {
+    std::array<PresetId, kChannels> before{};
+    for (int ch = 0; ch < kChannels; ++ch)
+        before[static_cast<std::size_t>(ch)] = m_channels[static_cast<std::size_t>(ch)].preset;
     for (int ch = 0; ch < kChannels; ++ch) {
         m_channels[static_cast<std::size_t>(ch)] = Channel{};
         fetchCorrectionLocked(ch);
@@ -98,6 +107,18 @@ void SynthEngine::resetChannelsLocked()
             m_piano->allSoundOff(ch);
         }
     }
+    for (const PresetId& preset : before)
+        releasePresetLocked(preset);
+}
+
+void SynthEngine::releasePresetLocked(PresetId preset)
+{
+    if (!m_calibration)
+        return;
+    for (int ch = 0; ch < kChannels; ++ch)
+        if (m_channels[static_cast<std::size_t>(ch)].preset == preset && isCalibrated(ch, preset))
+            return;
+    m_calibration->withdraw(preset);
 }
 
 bool SynthEngine::playsPracticePianoLocked(int channel) const
@@ -254,8 +275,10 @@ void SynthEngine::programChangeLocked(int channel, int program)
     const PresetId preset{c.bankSelect, program};
     if (preset == c.preset)
         return;
+    const PresetId previous = c.preset;
     c.preset = preset;
     fetchCorrectionLocked(channel);
+    releasePresetLocked(previous);
 }
 
 void SynthEngine::systemExclusive(std::span<const std::uint8_t> message)

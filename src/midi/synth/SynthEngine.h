@@ -21,6 +21,8 @@ public:
     // The correction for a preset, or nullptr while it is not yet measured: the provider then
     // measures it and the owner calls SynthEngine::calibrationReady when it is.
     virtual std::shared_ptr<const KeyCents> calibration(PresetId preset) = 0;
+    // No channel plays the preset any more: a measurement not yet begun is not wanted.
+    virtual void withdraw(PresetId) {}
 };
 
 struct SynthEngineConfig {
@@ -137,6 +139,7 @@ private:
 
     void resetChannelsLocked();
     void fetchCorrectionLocked(int channel);
+    void releasePresetLocked(PresetId preset);
     void writeTuningLocked(int channel, bool retuneSounding);
     void noteOnLocked(int channel, int key, int velocity);
     void controlChangeLocked(int channel, int controller, int value);
