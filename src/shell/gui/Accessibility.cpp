@@ -190,8 +190,6 @@ void keepDisabledItemsReachable(QMenu& menu)
 
 void renewForReaders(QWidget& window, const std::vector<QWidget*>& renewed)
 {
-    if (!QAccessible::isActive())
-        return;
     for (QWidget* widget : renewed) {
         if (QAccessibleInterface* old = QAccessible::queryAccessibleInterface(widget))
             QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(old));
