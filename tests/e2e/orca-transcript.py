@@ -82,6 +82,19 @@ def step(label, *keys, quiet=1.2):
     return " ".join(said)
 
 
+def step_heard(label, key, expect, limit=30):
+    """One key, then whatever Orca says until it says `expect` (a busy machine delays keys)."""
+    said = step(label, key, quiet=3)
+    deadline = time.time() + limit
+    while expect not in said and time.time() < deadline:
+        more = " ".join(settle(2))
+        if more:
+            print(f"[...] {more}", flush=True)
+            transcript.write(f"[...] {more}\n")
+        said += more
+    return expect in said
+
+
 def step_until(label, key, expect, tries=14):
     for _ in range(tries):
         if expect in step(label, key):
@@ -108,7 +121,7 @@ step("Escape", "Escape")
 step("Escape", "Escape", quiet=1.5)
 step_until("F6", "F6", ADJUST, 3)
 step_until("Tab", "Tab", SCORE)
-step("Space (score)", "space", quiet=4)
+step_heard("Space (score)", "space", RESULTS)
 step("Insert+KP_7 (flat review: top)", "insert+KP_Home")
 for _ in range(16):
     step("KP_9 (next line)", "KP_Prior")
@@ -121,10 +134,9 @@ step("Escape", "Escape")
 ok = step_until("F6", "F6", RESULTS, 3)
 if ok:
     # A new exercise; a row changed while the results are hidden, then read when they show.
-    step("Alt+F4 (close results: new exercise)", "alt+F4", quiet=3)
+    step_heard("Alt+F4 (close results: new exercise)", "alt+F4", ADJUST)
     step("Right", "Right")
-    ok = step_until("Tab", "Tab", SCORE)
-    step("Space (score)", "space", quiet=4)
+    ok = step_until("Tab", "Tab", SCORE) and step_heard("Space (score)", "space", RESULTS)
     step("Insert+KP_7 (flat review: top)", "insert+KP_Home")
     for _ in range(4):
         step("KP_9 (next line)", "KP_Prior")

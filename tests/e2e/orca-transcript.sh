@@ -7,7 +7,7 @@
 # Writes OUT_DIR/transcript-EDITION.txt, a screenshot and the logs (Orca's debug output among them).
 # Not part of the test run: it needs Orca (apt-get install orca speech-dispatcher
 # speech-dispatcher-espeak-ng espeak-ng python3-speechd gir1.2-wnck-3.0) besides what a11y-tree.sh
-# needs. Orca is started without --replace, which would kill every Orca of the same user.
+# needs.
 set -uo pipefail
 export LC_ALL=C.UTF-8
 
@@ -79,15 +79,25 @@ export PULSE_SERVER="$pulse_server"
 mkdir -p "$XDG_CONFIG_HOME/speech-dispatcher"
 cp /etc/speech-dispatcher/speechd.conf "$XDG_CONFIG_HOME/speech-dispatcher/"
 cp -r /etc/speech-dispatcher/modules "$XDG_CONFIG_HOME/speech-dispatcher/"
+language=en
+[ "$edition" = japanese ] && language=ja
 cat >>"$XDG_CONFIG_HOME/speech-dispatcher/speechd.conf" <<CONF
 AddModule "espeak-ng" "sd_espeak-ng" "espeak-ng.conf"
 DefaultModule espeak-ng
+DefaultLanguage "$language"
 AudioOutputMethod "pulse"
 CONF
+export GTK_MODULES=gail:atk-bridge NO_AT_BRIDGE=0
 
-orca --disable braille --disable braille-monitor --debug-file "$work/orca-debug.log" >"$work/orca.log" 2>&1 &
+# Orca runs under a name of its own: an "orca --replace" anywhere under the same user kills every
+# process named orca, and this one is started without it for the same reason.
+sed "s/setProcessName('orca')/setProcessName('orca-velmora')/" "$(command -v orca)" >"$work/orca-velmora"
+/usr/bin/python3 "$work/orca-velmora" --disable braille --disable braille-monitor --debug-file "$work/orca-debug.log" \
+  >"$work/orca.log" 2>&1 &
 pids+=($!)
-wait_until 'grep -q "SPEECH OUTPUT" "$work/orca-debug.log" 2>/dev/null' 60 || fail "Orca said nothing: $(tail -5 "$work/orca.log")"
+# Orca's debug output comes in blocks: its first words may show only once the program is up.
+wait_until 'grep -q "ORCA: Launching" "$work/orca-debug.log" 2>/dev/null' 60 || fail "Orca did not start: $(tail -5 "$work/orca.log")"
+sleep 5
 
 cp "$program" "$work/app/vostrel"
 ( cd "$work/app" && exec env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 ./vostrel ) >"$work/vostrel.log" 2>&1 &
