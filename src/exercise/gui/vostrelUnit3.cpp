@@ -134,7 +134,7 @@ TForm3::ReaderView TForm3::readerView(const QWidget* child) const
         return view;
     }
     if (child == Label(1) || child == Label(2)) {
-        view.name = Label(child == Label(1) ? 1 : 2)->text();
+        view.name = static_cast<const QLabel*>(child)->text();
         return view;
     }
     for (int i = 0; i < exercise::kPitchClasses; ++i) {
