@@ -25,17 +25,41 @@ std::string centsText(Edition edition, int cents)
     return fill(std::string(text(edition, key)), "%1", number);
 }
 
-std::string noteName(int note)
+namespace {
+
+bool isSharp(int pitchClass)
+{
+    return pitchClassLabel(pitchClass).size() > 1;
+}
+
+std::string naturalLetter(int pitchClass)
+{
+    return std::string(pitchClassLabel(pitchClass).substr(0, 1));
+}
+
+}  // namespace
+
+std::string spokenPitchClass(Edition edition, int pitchClass)
+{
+    if (!isSharp(pitchClass))
+        return std::string(pitchClassLabel(pitchClass));
+    return fill(std::string(text(edition, TextKey::A11ySharp)), "%1", naturalLetter(pitchClass));
+}
+
+std::string noteName(Edition edition, int note)
 {
     const int pitchClass = ((note % 12) + 12) % 12;
-    const int octave = note / 12 - 1;
-    return std::string(pitchClassLabel(pitchClass)) + std::to_string(octave);
+    const std::string octave = std::to_string(note / 12 - 1);
+    if (!isSharp(pitchClass))
+        return std::string(pitchClassLabel(pitchClass)) + octave;
+    const std::string name = fill(std::string(text(edition, TextKey::A11ySharpNote)), "%1", naturalLetter(pitchClass));
+    return fill(name, "%2", octave);
 }
 
 std::string resultsRowText(Edition edition, int pitchClass, int user, int exact)
 {
     std::string row(text(edition, TextKey::A11yResultsRow));
-    row = fill(row, "%1", std::string(pitchClassLabel(pitchClass)));
+    row = fill(row, "%1", spokenPitchClass(edition, pitchClass));
     row = fill(row, "%2", centsText(edition, user));
     return fill(row, "%3", centsText(edition, exact));
 }

@@ -117,6 +117,12 @@ constexpr std::array<Entry, static_cast<std::size_t>(TextKey::Count)> kEntries{{
     {TextKey::A11yResultsRow, "A11y.ResultsRow", "%1、貴方の調律 %2、正解の調律 %3",
      "%1: your tuning %2, master tuning %3", false, false, true},
     {TextKey::A11yScore, "A11y.Score", "点数は%1点", "score %1 points", false, false, true},
+    // Readers drop "#" at common punctuation levels, so C and C# would sound alike: a sharp is said
+    // as a word. %1 is the natural letter, %2 the octave.
+    {TextKey::A11ySharp, "A11y.Sharp", "%1シャープ", "%1 sharp", false, false, true},
+    {TextKey::A11ySharpNote, "A11y.SharpNote", "%1シャープ%2", "%1 sharp %2", false, false, true},
+    // A slider's description: the unit of its value, which readers say as a bare number.
+    {TextKey::A11ySliderUnit, "A11y.SliderUnit", "補正値（セント）", "correction in cents", false, false, true},
 }};
 
 constexpr std::array<std::string_view, 12> kPitchClasses{

@@ -104,6 +104,9 @@ enum class TextKey {
     A11yPianoKey,
     A11yResultsRow,
     A11yScore,
+    A11ySharp,
+    A11ySharpNote,
+    A11ySliderUnit,
 
     Count
 };

@@ -19,23 +19,6 @@ void PitchSlider::setCentsPerStep(int cents)
         QAccessibleValueChangeEvent event(this, this->cents());
         QAccessible::updateAccessibility(&event);
     }
-    announceWords();
-}
-
-void PitchSlider::sliderChange(SliderChange change)
-{
-    // A new position is told to readers by QAbstractSlider itself; the words go with it.
-    QScrollBar::sliderChange(change);
-    if (change == SliderValueChange)
-        announceWords();
-}
-
-void PitchSlider::announceWords()
-{
-    if (!QAccessible::isActive())
-        return;
-    QAccessibleEvent event(this, QAccessible::DescriptionChanged);
-    QAccessible::updateAccessibility(&event);
 }
 
 }  // namespace velmora

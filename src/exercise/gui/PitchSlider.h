@@ -7,8 +7,10 @@
 namespace velmora {
 
 // A slider of the adjustment window. It behaves as a plain scroll bar; what it adds is for screen
-// readers: its value is the correction in cents (position times the level's step), said in the
-// edition's words.
+// readers: its value is the correction in cents (position times the level's step), with its words.
+// A new position is told by QAbstractSlider itself, as a value change: readers say the number.
+// No word change goes with it: Qt 6.4 sends name and description changes with an object where
+// readers expect the new text, and Orca 43 fails on them.
 class PitchSlider final : public QScrollBar {
     Q_OBJECT
 public:
@@ -22,12 +24,7 @@ public:
     int cents() const { return value() * m_centsPerStep; }
     QString valueText() const { return m_centsText(cents()); }
 
-protected:
-    void sliderChange(SliderChange change) override;
-
 private:
-    void announceWords();
-
     CentsText m_centsText;
     int m_centsPerStep = 1;
 };

@@ -51,9 +51,13 @@ TForm2::TForm2(Application& app) : QWidget(nullptr), m_app(app)
         // position grows to the right.
         bar->setInvertedControls(false);
         bar->setFocusPolicy(Qt::StrongFocus);
-        // The label beside the slider names it for readers.
+        // The label beside the slider names it for readers, a sharp said as a word ("C sharp").
         label->setBuddy(bar);
-        bar->setAccessibleName(label->text());
+        const QString spoken = QString::fromStdString(spokenPitchClass(edition, k));
+        label->setAccessibleName(spoken);
+        bar->setAccessibleName(spoken);
+        // Readers say a new value as a bare number: the unit is said with the slider.
+        bar->setAccessibleDescription(QString::fromStdString(m_app.text(TextKey::A11ySliderUnit)));
         const int number = k + 1;
         connect(bar, &QScrollBar::valueChanged, this, [this, number] {
             ScrollBar(number)->setEnabled(true);

@@ -10,6 +10,7 @@
 #include "exercise/gui/vostrelUnit6.h"
 #include "platform/Clock.h"
 #include "platform/Services.h"
+#include "shell/gui/Accessibility.h"
 #include "shell/gui/Application.h"
 #include "shell/gui/MouseSteps.h"
 #include "shell/gui/ScreenPlacement.h"
@@ -17,6 +18,7 @@
 #include "windows/gui/vostrelUnit5.h"
 #include "windows/gui/vostrelUnit7.h"
 
+#include <QAccessible>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QIcon>
@@ -24,6 +26,8 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace velmora {
 
@@ -98,10 +102,6 @@ TForm3::TForm3(Application& app) : QWidget(nullptr), m_app(app)
     setTabOrder(Button3, Button4);
     Button1->setFocus();
 
-    for (int i = 0; i < exercise::kPitchClasses; ++i)
-        describeRow(i);
-    describeScore();
-
     connect(Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm3::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TForm3::Button3Click);
@@ -125,22 +125,76 @@ void TForm3::fitLabelsToText()
         label->adjustSize();
 }
 
-void TForm3::describeRow(int pitchClass)
+TForm3::ReaderView TForm3::readerView(const QWidget* child) const
 {
-    const int user = exercise::parseFieldValue(userField(pitchClass)).value_or(0);
-    const int exact = exercise::parseFieldValue(exactField(pitchClass)).value_or(0);
-    // The row's label speaks for the whole row, so a reader hears each row as one sentence.
-    Label(3 + pitchClass)->setAccessibleName(
-        QString::fromStdString(resultsRowText(m_app.edition(), pitchClass, user, exact)));
+    ReaderView view;
+    const auto isField = std::find(m_fields.begin(), m_fields.end(), child) != m_fields.end();
+    if (isField || child == Label(15) || child == Label(17)) {
+        view.shown = false;
+        return view;
+    }
+    if (child == Label(1) || child == Label(2)) {
+        view.name = static_cast<const QLabel*>(child)->text();
+        return view;
+    }
+    for (int i = 0; i < exercise::kPitchClasses; ++i) {
+        if (child != Label(3 + i))
+            continue;
+        view.sentence = true;
+        view.shown = isVisible();
+        if (view.shown) {
+            const int user = exercise::parseFieldValue(userField(i)).value_or(0);
+            const int exact = exercise::parseFieldValue(exactField(i)).value_or(0);
+            view.name = QString::fromStdString(resultsRowText(m_app.edition(), i, user, exact));
+        }
+        return view;
+    }
+    if (child == Label(16)) {
+        view.sentence = true;
+        view.shown = isVisible();
+        view.name = readerDescription();
+    }
+    return view;
 }
 
-void TForm3::describeScore()
+QString TForm3::readerDescription() const
 {
-    const QString sentence = QString::fromStdString(scoreSentence(m_app.edition(), scoreText()));
-    Label(16)->setAccessibleName(sentence);
-    // Said with the window when it opens and with the button that takes the focus then.
-    setAccessibleDescription(sentence);
-    Button1->setAccessibleDescription(sentence);
+    if (!isVisible())
+        return {};
+    return QString::fromStdString(scoreSentence(m_app.edition(), scoreText()));
+}
+
+std::vector<QWidget*> TForm3::sentenceLabels() const
+{
+    std::vector<QWidget*> labels;
+    for (int i = 0; i < exercise::kPitchClasses; ++i)
+        labels.push_back(Label(3 + i));
+    labels.push_back(Label(16));
+    return labels;
+}
+
+void TForm3::describeRow(int pitchClass)
+{
+    // While hidden the row says nothing, and readers are not to learn of it then.
+    if (!isVisible() || !QAccessible::isActive())
+        return;
+    QAccessibleEvent event(Label(3 + pitchClass), QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
+}
+
+void TForm3::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        renewForReaders(*this, sentenceLabels());
+}
+
+void TForm3::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    // The description, the score, goes blank; readers that kept it ask again.
+    if (!event->spontaneous())
+        tellDescriptionChanged(*this);
 }
 
 void TForm3::FormCreate()
@@ -181,7 +235,6 @@ void TForm3::setScore(const std::string& text)
 {
     Label(16)->setText(QString::fromStdString(text));
     Label(16)->adjustSize();
-    describeScore();
 }
 
 void TForm3::showAndRaise()

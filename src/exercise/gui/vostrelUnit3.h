@@ -6,6 +6,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 class QLabel;
 class QPushButton;
@@ -47,17 +48,31 @@ public:
     std::string scoreText() const;
     void setScore(const std::string& text);
 
+    // What screen readers get of this window. While it is hidden, no values: no row or score
+    // sentence and no description. The value fields and the score's caption pieces are never
+    // theirs: each row and the score are said as one sentence instead.
+    struct ReaderView {
+        bool shown = true;      // in the readers' tree
+        bool sentence = false;  // a row or the score
+        QString name;
+    };
+    ReaderView readerView(const QWidget* child) const;
+    // The score sentence while the window shows, said first when it opens.
+    QString readerDescription() const;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void closeSteps();
     void fitLabelsToText();
-    // What a reader says for row `pitchClass` and for the score, from the fields' texts.
+    // Readers are told that row `pitchClass`'s sentence changed (only while they can read it).
     void describeRow(int pitchClass);
-    void describeScore();
+    std::vector<QWidget*> sentenceLabels() const;
     QLabel* addLabel(int number, const QString& text, int left, int top, int width, int height);
 
     Application& m_app;

@@ -10,6 +10,7 @@
 #include "platform/Services.h"
 #include "shell/SettingsLocation.h"
 #include "shell/WindowGeometry.h"
+#include "shell/gui/Accessibility.h"
 #include "shell/gui/Application.h"
 #include "shell/gui/KeyPreview.h"
 #include "shell/gui/KeyShape.h"
@@ -99,7 +100,7 @@ void TForm1::buildControls()
         auto* shape = new KeyShape(kKeyPlaces[i].note, black, m_client);
         shape->setObjectName(QStringLiteral("Shape%1").arg(i + 1));
         shape->setGeometry(kKeyPlaces[i].left, 0, black ? 17 : 25, black ? 65 : 105);
-        shape->setAccessibleName(qs(noteName(kKeyPlaces[i].note)));
+        shape->setAccessibleName(qs(noteName(m_app.edition(), kKeyPlaces[i].note)));
         shape->setAccessibleDescription(qs(m_app.text(TextKey::A11yPianoKey)));
         connect(shape, &KeyShape::mouseDown, this, [this](int note) { m_app.keyboard().mouseDown(note); });
         connect(shape, &KeyShape::mouseUp, this, [this](int note) { m_app.keyboard().mouseUp(note); });
@@ -146,6 +147,9 @@ void TForm1::buildControls()
 
     N1 = menuBar()->addMenu(qs(m_app.text(TextKey::Form1N1Caption)));
     N1->setObjectName("N1");
+    // Items locked during an exercise stay reachable by the arrow keys, so a reader says they are
+    // there and unavailable rather than leaving the menu silent.
+    keepDisabledItemsReachable(*N1);
     N2 = N1->addAction(qs(m_app.text(TextKey::Form1N2Caption)));
     N2->setObjectName("N2");
     N3 = N1->addAction(qs(m_app.text(TextKey::Form1N3Caption)));
