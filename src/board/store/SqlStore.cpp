@@ -714,9 +714,14 @@ private:
         const QString code = error.nativeErrorCode();
         const std::string message = error.text().toStdString();
         if (m_connection.backend == Backend::Sqlite) {
-            // SQLITE_BUSY, SQLITE_LOCKED: another writer held on past the wait.
-            if (code == u"5" || code == u"6" || code.startsWith(u"5 ") || error.type() == QSqlError::ConnectionError)
-                throw StoreUnavailable("the database is busy: " + message);
+            // Another writer held on past the wait (BUSY, LOCKED), or the file cannot be written
+            // now (IOERR, FULL, CANTOPEN): states an operator or time clears, not faults of
+            // the statement. Qt files some statement failures as connection errors, so only the
+            // code counts.
+            bool number = false;
+            const int primary = code.toInt(&number) & 0xFF;
+            if (number && (primary == 5 || primary == 6 || primary == 10 || primary == 13 || primary == 14))
+                throw StoreUnavailable("the database is unavailable: " + message);
             throw StoreError(message + " in: " + sql.left(120).toStdString());
         }
         // Connection exceptions, the server shutting down or not yet up, too many clients.
