@@ -477,6 +477,8 @@ struct BoardServer::Impl {
             res.set_content(std::string(styleSheet()), "text/css; charset=utf-8");
         });
         http.Get("/health", guarded(&Impl::health));
+        // Browsers ask for it on their own; an empty answer keeps a 404 out of their consoles.
+        http.Get("/favicon.ico", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
     }
 
     void boardCsv(const httplib::Request&, httplib::Response& res) { csv(res, std::nullopt, "velmora-board.csv"); }
