@@ -48,8 +48,9 @@ void writeMissChart(HtmlWriter& html, const std::array<double, exercise::kPitchC
     double largest = 4;
     for (double c : cents)
         largest = std::max(largest, std::abs(c));
-    // A scale in steps of 4 cents, so that the half-way grid lines carry whole numbers too.
-    const double scale = std::ceil(largest / 4) * 4;
+    // A scale in steps of 4 cents, so that the half-way grid lines carry whole numbers too, with
+    // room beyond the longest bar for its value.
+    const double scale = std::ceil(largest * 1.15 / 4) * 4;
     const double perCent = (plotHeight / 2) / scale;
     const double slot = (width - left - right) / exercise::kPitchClasses;
 
