@@ -498,13 +498,9 @@ struct BoardServer::Impl {
     }
 };
 
-BoardServer::BoardServer(const BoardOptions& options, std::shared_ptr<Store> store, const std::string& secret)
+BoardServer::BoardServer(const BoardOptions& options, std::shared_ptr<Store> store)
 {
-    std::array<unsigned char, CsrfTokens::kKeyBytes> key{};
-    if (secret.empty())
-        randombytes_buf(key.data(), key.size());
-    else
-        key = deriveKey(secret, "velmora-board form tokens");
+    const auto key = store->derivedKey("velmora-board form tokens");
     m_impl = std::make_unique<Impl>(options, std::move(store), key);
     m_impl->setUp();
 }
