@@ -142,6 +142,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < 2000; ++i)
         pool.push_back(makeReport(random));
     const auto fillBegan = Clock::now();
+    // (Opening an older database above also filled its standings from the posts.)
     const long already = store.postCount();
     long made = 0;
     constexpr long kPaste = 50;
@@ -159,6 +160,23 @@ int main(int argc, char** argv)
     const double fillSeconds = std::chrono::duration<double>(Clock::now() - fillBegan).count();
     std::printf("%s, %ld posts (%ld added in %.1f s), %d threads, %.0f s each\n", std::string(store.backendName()).c_str(),
                 store.postCount(), made, fillSeconds, threads, seconds);
+    // The kept standings must rank as every post does.
+    int disagreements = 0;
+    for (int level = 0; level < 4; ++level) {
+        for (bool reference : {false, true}) {
+            const board::RankingGroup group{level, reference};
+            const board::Ranking kept = board::rank(group, store.rankingRows(group, 50), 50);
+            const board::Ranking all = board::rank(group, store.rankingRows(group), 50);
+            bool same = kept.best.size() == all.best.size() && kept.median.size() == all.median.size();
+            for (std::size_t i = 0; same && i < kept.best.size(); ++i)
+                same = kept.best[i].post.postId == all.best[i].post.postId;
+            for (std::size_t i = 0; same && i < kept.median.size(); ++i)
+                same = kept.median[i].nameKey == all.median[i].nameKey && kept.median[i].median == all.median[i].median;
+            disagreements += !same;
+        }
+    }
+    std::printf("rankings from the kept standings and from every post: %s\n",
+                disagreements ? "DIFFER" : "the same in all 8 groups");
     std::printf("%-26s %10s %9s %9s %9s\n", "operation", "ops/s", "p50 ms", "p99 ms", "failures");
 
     std::atomic<long> nextPost{0};
