@@ -444,21 +444,29 @@ public:
             const QString key = qstr(nameKey);
             readTransaction(db, [&] {
                 summary = NameSummary{};
-                QSqlQuery count = exec(db, QStringLiteral("SELECT count(*) FROM posts WHERE name_key = ?"), {key});
-                summary.postCount = count.next() ? count.value(0).toLongLong() : 0;
-                if (summary.postCount == 0)
+                // Few statements: on PostgreSQL each is a round trip and a plan of its own.
+                QSqlQuery ends = exec(db,
+                                      QStringLiteral("SELECT count(*), min(id), max(id), (SELECT id FROM posts WHERE "
+                                                     "name_key = ? ORDER BY score DESC, posted_at, id LIMIT 1) FROM posts "
+                                                     "WHERE name_key = ?"),
+                                      {key, key});
+                if (!ends.next() || ends.value(0).toLongLong() == 0)
                     return;
-                QSqlQuery first = exec(
-                    db, QStringLiteral("SELECT %1 FROM posts WHERE name_key = ? ORDER BY id LIMIT 1").arg(kPostColumns), {key});
-                if (first.next())
-                    summary.first = postFrom(first);
-                QSqlQuery best = exec(db,
-                                      QStringLiteral("SELECT %1 FROM posts WHERE name_key = ? "
-                                                     "ORDER BY score DESC, posted_at, id LIMIT 1")
-                                          .arg(kPostColumns),
-                                      {key});
-                if (best.next())
-                    summary.best = postFrom(best);
+                summary.postCount = ends.value(0).toLongLong();
+                const qlonglong firstId = ends.value(1).toLongLong();
+                const qlonglong lastId = ends.value(2).toLongLong();
+                const qlonglong bestId = ends.value(3).toLongLong();
+                QSqlQuery three = exec(db, QStringLiteral("SELECT %1 FROM posts WHERE id IN (?, ?, ?)").arg(kPostColumns),
+                                       {firstId, bestId, lastId});
+                while (three.next()) {
+                    const Post post = postFrom(three);
+                    if (post.id == firstId)
+                        summary.first = post;
+                    if (post.id == bestId)
+                        summary.best = post;
+                    if (post.id == lastId)
+                        summary.last = post;
+                }
                 const std::size_t wanted = std::max(recentLimit, kAveragedPosts);
                 QSqlQuery recent = exec(db,
                                         QStringLiteral("SELECT %1 FROM posts WHERE name_key = ? ORDER BY id DESC LIMIT ?")
@@ -468,10 +476,6 @@ public:
                 while (recent.next())
                     newestFirst.push_back(postFrom(recent));
                 const std::vector<Post> oldestFirst(newestFirst.rbegin(), newestFirst.rend());
-                QSqlQuery last = exec(
-                    db, QStringLiteral("SELECT %1 FROM posts WHERE name_key = ? ORDER BY id DESC LIMIT 1").arg(kPostColumns), {key});
-                if (last.next())
-                    summary.last = postFrom(last);
                 summary.miss = missProfile(oldestFirst);
                 const std::size_t kept = std::min(recentLimit, oldestFirst.size());
                 summary.recent.assign(oldestFirst.end() - std::ptrdiff_t(kept), oldestFirst.end());
