@@ -767,9 +767,14 @@ private:
     }
 
     // SQLite takes the write lock at BEGIN IMMEDIATE, so two writers never deadlock half-way.
+    // Writers of this process queue on a mutex first: SQLite's own wait for the lock polls with
+    // sleeps of up to 100 ms, which under a stream of posts gave waits of seconds.
     template <class Body>
     void transaction(QSqlDatabase& db, Body&& body)
     {
+        std::unique_lock<std::mutex> writer(m_sqliteWriter, std::defer_lock);
+        if (m_connection.backend == Backend::Sqlite)
+            writer.lock();
         exec(db, m_connection.backend == Backend::Sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
         try {
             body();
@@ -914,6 +919,7 @@ private:
     secrets::Key m_addressKey{};
     std::mutex m_mutex;
     std::set<QString> m_connectionNames;
+    std::mutex m_sqliteWriter;
 };
 
 }  // namespace
