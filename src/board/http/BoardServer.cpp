@@ -296,7 +296,7 @@ struct BoardServer::Impl {
         for (int level = 0; level < 4; ++level) {
             for (bool reference : {false, true}) {
                 const RankingGroup group{level, reference};
-                const std::vector<RankingRow> rows = store->rankingRows(group);
+                const std::vector<RankingRow> rows = store->rankingRows(group, kRankingLength);
                 rankings.push_back(rank(group, rows, kRankingLength));
             }
         }
