@@ -182,6 +182,30 @@ TEST_P(StoreTest, MigratesOnceAndKeepsPostsAcrossOpens)
     EXPECT_FALSE(post->deletable);
 }
 
+TEST_P(StoreTest, TextsComeBackExactlyAsWrittenWhateverTheyHold)
+{
+    const auto store = open();
+    ASSERT_TRUE(store);
+    ParsedReport report = makeReport(m_random, 1, false);
+    const std::string awkward = "O'Brien \\' \\x41 ''; DROP TABLE posts; -- ? $1 $$ \u3000 \xF0\x9F\x8E\xB9";
+    report.device = awkward;
+    report.instrument = "\\";
+    report.text = report.text + awkward;
+    const CleanedName name = cleanName("Ann O'Neil \\ ?");
+    ASSERT_TRUE(name.ok());
+    const std::int64_t id = store->addPosts(name, std::span(&report, 1), "pass'word\\")[0].id;
+    const std::optional<Post> post = store->post(id);
+    ASSERT_TRUE(post);
+    EXPECT_EQ(post->device, awkward);
+    EXPECT_EQ(post->instrument, "\\");
+    EXPECT_EQ(post->reportText, report.text);
+    EXPECT_EQ(post->name, name.shown);
+    EXPECT_EQ(store->nameSummary(name.key, 5).postCount, 1);
+    EXPECT_EQ(store->hit("post", awkward, 5, 60).count, 1);
+    EXPECT_EQ(store->deletePost(id, "pass'word\\"), DeleteOutcome::Deleted);
+    EXPECT_EQ(store->postCount(), 0);
+}
+
 TEST_P(StoreTest, AReportIsPostedOncePerNameKey)
 {
     const auto store = open();
