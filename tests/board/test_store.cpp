@@ -554,6 +554,8 @@ TEST(StoreOpen, SaysWhyADatabaseCannotBeUsed)
     EXPECT_NE(result.error.find("cannot open"), std::string::npos) << result.error;
     options.connection = "postgresql://[bad";
     EXPECT_FALSE(Store::open(options).error.empty());
+    options.connection = ":memory:";  // one database per thread would be no board at all
+    EXPECT_FALSE(Store::open(options).store);
 }
 
 TEST(StoreOpen, APostgreSQLServerThatIsNotThereIsUnavailableAtOnce)

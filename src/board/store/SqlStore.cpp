@@ -48,6 +48,11 @@ std::optional<Connection> parseConnection(const StoreOptions& options, std::stri
         error = "no database given";
         return std::nullopt;
     }
+    if (text == u":memory:" || text.startsWith(u"file:")) {
+        // Every thread has a connection of its own, and each would get a database of its own.
+        error = "the board needs a database file or a postgresql:// address, not " + options.connection;
+        return std::nullopt;
+    }
     if (!text.startsWith(u"postgresql://") && !text.startsWith(u"postgres://")) {
         connection.backend = Backend::Sqlite;
         connection.driver = QStringLiteral("QSQLITE");
