@@ -457,10 +457,15 @@ struct BoardServer::Impl {
             std::snprintf(took, sizeof took, "%.1fms", ms);
         }
         t_requestStart = Clock::time_point();
+        // The path arrives decoded: a %0A in it must not start a line of its own in the log.
+        std::string path = req.path.substr(0, 200);
+        for (char& c : path)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == ' ')
+                c = '?';
         char line[1024];
-        const int length = std::snprintf(line, sizeof line, "%s %s %s %.200s %d %zu %s\n", isoNow().c_str(),
+        const int length = std::snprintf(line, sizeof line, "%s %s %s %s %d %zu %s\n", isoNow().c_str(),
                                          req.remote_addr.empty() ? "-" : req.remote_addr.c_str(),
-                                         req.method.empty() ? "-" : req.method.c_str(), req.path.c_str(), res.status,
+                                         req.method.empty() ? "-" : req.method.c_str(), path.c_str(), res.status,
                                          res.body.size(), took);
         // One write per line, so lines of several workers never interleave.
         if (length > 0)
