@@ -10,7 +10,7 @@
 // - CPU: the render thread's CPU time per 10 ms callback (480 frames) with keys 53..76 struck
 //   and held by the pedal, over 3 s;
 // - --wav DIR: C4 at velocity 100 held 4 s from each piano, as c4-practice.wav and c4-sampled.wav
-//   (mono float), for bench/piano_spectrogram.sh.
+//   (mono float), for bench/piano_sonogram.sh.
 //
 //   practice_piano [--soundfont FILE] [--wav DIR] [--fifth-cents N]
 

@@ -4,12 +4,12 @@
 # (practice_piano --wav). Needs sox and ImageMagick; build practice_piano first:
 #
 #   cmake --preset bench && cmake --build build/bench --target practice_piano
-#   bench/piano_spectrogram.sh [OUTPUT.png]     (default bench/piano-spectrogram.png)
+#   bench/piano_sonogram.sh [OUTPUT.png]     (default bench/piano-sonogram.png)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 bin="$here/../build/bench/bench/practice_piano"
-out=${1:-"$here/piano-spectrogram.png"}
+out=${1:-"$here/piano-sonogram.png"}
 [ -x "$bin" ] || { echo "no $bin: build it with 'cmake --preset bench && cmake --build build/bench --target practice_piano'" >&2; exit 2; }
 
 dir=$(mktemp -d /tmp/velmora-spectrogram.XXXXXX)
