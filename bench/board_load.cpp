@@ -12,9 +12,7 @@
 // each other's forms). --forwarded: every request carries X-Forwarded-For with the learner's own
 // address (10.x.y.z by name), for servers started with --trusted-proxy 127.0.0.1, so that the
 // servers' rate limits count learners and not the benchmark. Names are learner-1 .. learner-N.
-#include "exercise/DateTimeFormat.h"
-#include "exercise/Levels.h"
-#include "exercise/Report.h"
+#include "SampleReports.h"
 
 #include <httplib.h>
 
@@ -36,8 +34,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using velmora::Edition;
-namespace ex = velmora::exercise;
+using velmora::board::testing::sampleReport;
 
 struct Options {
     std::vector<std::string> urls;
@@ -123,37 +120,6 @@ std::string urlEncoded(const std::string& text)
         }
     }
     return out;
-}
-
-// A report the program could have written: a level's exact corrections, the learner's within a
-// few steps of them, the score that follows, English or Japanese, times one minute to an hour
-// apart. `serial` makes it unlike every other report of the run.
-std::string sampleReport(std::mt19937& random, long serial)
-{
-    static const ex::DateTimeFormats formats{QStringLiteral("yyyy/MM/dd"), QStringLiteral("H:mm:ss")};
-    const int levelIndex = int(random() % 4);
-    const ex::Level& level = ex::kLevels[std::size_t(levelIndex)];
-    ex::ReportValues values;
-    int missed = 0;
-    for (int i = 0; i < ex::kPitchClasses; ++i) {
-        const int exact = -level.offsetForDraw(int(random() % unsigned(level.drawRange)));
-        int position = exact / level.step + int(random() % 5) - 2;
-        position = std::clamp(position, level.minimum, level.maximum);
-        const int user = position * level.step;
-        missed += std::abs(user - exact);
-        values.user[std::size_t(i)] = std::to_string(user);
-        values.exact[std::size_t(i)] = std::to_string(exact);
-    }
-    values.score = std::to_string(100 - missed);
-    values.device = "Velmora GS synthesizer";
-    values.instrument = "Acoustic Grand Piano";
-    values.difficultyIndex = levelIndex;
-    values.referenceUsed = (random() & 1) != 0;
-    // Serial seconds apart from 2026-01-01, so no two reports of a run share a start time.
-    values.startTime = 46023.0 + double(serial) / 86400.0;
-    values.endTime = values.startTime + double(60 + random() % 3540) / 86400.0;
-    const Edition edition = (random() & 1) ? Edition::English : Edition::Japanese;
-    return ex::joinCrLf(ex::buildReportLines(edition, values, formats, QLocale::c()));
 }
 
 struct Samples {
