@@ -1,5 +1,7 @@
 #include "shell/SettingsFile.h"
 
+#include "exercise/ResultsBoard.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QSaveFile>
@@ -327,6 +329,9 @@ StoredSettings readStoredSettings(const SettingsFile& file)
     settings.deviceNumber = file.readInteger("Dev", "Dev_num", defaults.deviceNumber);
     settings.deviceName = file.readString("dev", "gakki", defaults.deviceName);
     settings.map = file.readInteger("dev", "map", defaults.map);
+    settings.boardAddress = file.readString("board", "address", "");
+    if (settings.boardAddress.empty())
+        settings.boardAddress = exercise::ResultsBoardAddress;
     return settings;
 }
 

@@ -68,7 +68,12 @@ struct StoredSettings {
     int deviceNumber = 0;          // written as a device number, read back as a list position
     std::string deviceName = "none";
     int map = 4;                   // kept only to be written back
+    // "board" address: the results board the results window opens. Never written by the program,
+    // so a file without the line follows the default, and a line put there (by the user, or by an
+    // administrator in the file beside an installed program) stays as it is.
+    std::string boardAddress;
 };
+// `boardAddress` falls back to exercise::ResultsBoardAddress when the line is missing or empty.
 StoredSettings readStoredSettings(const SettingsFile& file);
 // Writes the keys in the program's order: "window" Height, Width, Top, Left; "dev" dev_num, gakki, map.
 void writeStoredSettings(SettingsFile& file, const StoredSettings& settings);

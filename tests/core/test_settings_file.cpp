@@ -1,3 +1,4 @@
+#include "exercise/ResultsBoard.h"
 #include "shell/SettingsFile.h"
 
 #include <QTemporaryDir>
@@ -229,6 +230,28 @@ TEST(SettingsFileWrite, MapIsWrittenBackAsRead)
     SettingsFile withoutMap = SettingsFile::fromText("[dev]\r\ndev_num=1\r\n");
     writeStoredSettings(withoutMap, readStoredSettings(withoutMap));
     EXPECT_NE(withoutMap.toText().find("\r\nmap=4\r\n"), std::string::npos);
+}
+
+TEST(SettingsFileWrite, BoardAddressIsReadAndKeptButNeverWritten)
+{
+    EXPECT_EQ(readStoredSettings(SettingsFile::fromText(kFreshFile)).boardAddress,
+              exercise::ResultsBoardAddress);
+    EXPECT_EQ(readStoredSettings(SettingsFile::fromText("[board]\r\naddress=\r\n")).boardAddress,
+              exercise::ResultsBoardAddress);
+
+    const std::string withBoard = std::string(kFreshFile) + "\r\n[Board]\r\nAddress = http://localhost:8080/ \r\n";
+    auto file = SettingsFile::fromText(withBoard);
+    StoredSettings settings = readStoredSettings(file);
+    EXPECT_EQ(settings.boardAddress, "http://localhost:8080/");
+    settings.left = 10;
+    writeStoredSettings(file, settings);
+    EXPECT_NE(file.toText().find("\r\n[Board]\r\nAddress = http://localhost:8080/ \r\n"), std::string::npos);
+
+    // Without the line the default follows the program, so the program does not add one.
+    SettingsFile fresh;
+    settings.boardAddress = "http://elsewhere.example/";
+    writeStoredSettings(fresh, settings);
+    EXPECT_EQ(fresh.toText().find("board"), std::string::npos);
 }
 
 TEST(SettingsFileWrite, ReplacingAKeyTakesTheWritersCaseAndKeepsTheHeader)

@@ -402,7 +402,9 @@ void StartupTest::installedProgramStartsFromTheFileBesideItAndSavesForTheUser()
     const std::filesystem::path programFolder = base / "usr/lib/velmora";
     std::filesystem::create_directories(programFolder);
     // An administrator's start values beside the program, which the user cannot write.
-    const std::string shared = "[window]\r\nTop=300\r\nLeft=310\r\n[dev]\r\ndev_num=1\r\ngakki=Second port\r\n";
+    // It points the board button at the class's own board.
+    const std::string shared = "[window]\r\nTop=300\r\nLeft=310\r\n[dev]\r\ndev_num=1\r\ngakki=Second port\r\n"
+                               "[board]\r\naddress=http://board.class.example:8080/\r\n";
     {
         std::ofstream out(programFolder / "vostrel.ini", std::ios::binary);
         out << shared;
@@ -422,11 +424,14 @@ void StartupTest::installedProgramStartsFromTheFileBesideItAndSavesForTheUser()
     QCOMPARE(first.app().form1()->pos(), QPoint(310, 300));
     QCOMPARE(first.app().form1()->ComboBox1->currentIndex(), 1);
     QVERIFY(!std::filesystem::exists(config));
+    first.app().form3()->Button4Click();
+    QCOMPARE(first.web.opened, (std::vector<std::string>{"http://board.class.example:8080/"}));
     first.app().form1()->move(70, 80);
     first.app().form1()->close();
     QVERIFY(first.boxes.messages.empty());
     QVERIFY(QString::fromStdString(first.readSettings()).contains("Top=80\r\nLeft=70\r\n"));
     QVERIFY(QString::fromStdString(first.readSettings()).contains("gakki=Second port\r\n"));
+    QVERIFY(QString::fromStdString(first.readSettings()).contains("[board]\r\naddress=http://board.class.example:8080/\r\n"));
     QCOMPARE(readShared(), shared);
 
     // From now on the user's own file counts, not the administrator's.
@@ -436,6 +441,8 @@ void StartupTest::installedProgramStartsFromTheFileBesideItAndSavesForTheUser()
     QVERIFY(second.start());
     QCOMPARE(second.app().form1()->pos(), QPoint(70, 80));
     QCOMPARE(second.app().form1()->ComboBox1->currentIndex(), 1);
+    second.app().form3()->Button4Click();
+    QCOMPARE(second.web.opened, (std::vector<std::string>{"http://board.class.example:8080/"}));
     second.app().form1()->close();
     QVERIFY(second.boxes.messages.empty());
     QCOMPARE(readShared(), shared);

@@ -4,7 +4,6 @@
 #include "editions/Catalogue.h"
 #include "editions/Layout.h"
 #include "exercise/Report.h"
-#include "exercise/ResultsBoard.h"
 #include "exercise/Scoring.h"
 #include "exercise/gui/vostrelUnit2.h"
 #include "exercise/gui/vostrelUnit6.h"
@@ -267,7 +266,7 @@ void TForm3::Button3Click()
 void TForm3::Button4Click()
 {
     // Whether the browser opened is not the program's concern.
-    (void)m_app.platform().web.openUrl(exercise::ResultsBoardAddress);
+    (void)m_app.platform().web.openUrl(m_app.boardAddress());
 }
 
 bool TForm3::eventFilter(QObject* watched, QEvent* event)

@@ -3,6 +3,7 @@
 #include "editions/Catalogue.h"
 #include "editions/Edition.h"
 #include "exercise/ExerciseState.h"
+#include "exercise/ResultsBoard.h"
 #include "midi/MidiPort.h"
 #include "platform/Platform.h"
 #include "shell/Keyboard.h"
@@ -12,6 +13,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <utility>
 
 class QWidget;
 
@@ -50,6 +52,9 @@ public:
     void setNoMidiDevice(bool value) { m_noMidiDevice = value; }
     int mapSetting() const { return m_mapSetting; }
     void setMapSetting(int value) { m_mapSetting = value; }
+    // The results board's page, from the settings file.
+    const std::string& boardAddress() const { return m_boardAddress; }
+    void setBoardAddress(std::string address) { m_boardAddress = std::move(address); }
 
     // A catalogue text of this edition.
     std::string text(TextKey key) const;
@@ -93,6 +98,7 @@ private:
     SettingsFile m_settings;
     bool m_noMidiDevice = false;
     int m_mapSetting = 4;
+    std::string m_boardAddress = exercise::ResultsBoardAddress;
 
     std::unique_ptr<TForm1> m_form1;
     std::unique_ptr<TForm2> m_form2;

@@ -191,6 +191,7 @@ bool TForm1::FormCreate()
     applyStoredGeometry(stored.height, stored.width, stored.top, stored.left);
     port.setDeviceId(stored.deviceNumber);
     m_app.setMapSetting(stored.map);
+    m_app.setBoardAddress(stored.boardAddress);
 
     ComboBox1->clear();
     if (!m_app.noMidiDevice()) {
