@@ -3,6 +3,7 @@
 #include "board/core/Csv.h"
 #include "board/core/Names.h"
 #include "board/http/BoardTexts.h"
+#include "board/http/ClientAddress.h"
 #include "board/http/Csrf.h"
 #include "board/http/Pages.h"
 #include "board/store/Store.h"
@@ -169,11 +170,17 @@ struct BoardServer::Impl {
         return csrf.accepts(cookie(req, "vb"), formValue(req, "csrf"));
     }
 
+    // The learner's address: the peer, or behind a trusted proxy the address it forwarded.
+    std::string clientOf(const httplib::Request& req) const
+    {
+        return clientAddress(req.remote_addr, req.get_header_value("X-Forwarded-For"), options.trustedProxies);
+    }
+
     bool limited(const httplib::Request& req, httplib::Response& res, std::string_view bucket, int perMinute)
     {
         if (perMinute <= 0)
             return false;
-        const RateDecision decision = store->hit(bucket, req.remote_addr, perMinute, 60);
+        const RateDecision decision = store->hit(bucket, clientOf(req), perMinute, 60);
         if (decision.allowed)
             return false;
         const BoardTexts& t = boardTexts(context(req, res, false).language);
@@ -414,7 +421,7 @@ struct BoardServer::Impl {
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t_requestStart).count();
         char line[1024];
         const int length = std::snprintf(line, sizeof line, "%s %s %s %.200s %d %zu %.1fms\n", isoNow().c_str(),
-                                         req.remote_addr.c_str(), req.method.c_str(), req.path.c_str(), res.status,
+                                         clientOf(req).c_str(), req.method.c_str(), req.path.c_str(), res.status,
                                          res.body.size(), ms);
         // One write per line, so lines of several workers never interleave.
         if (length > 0)
