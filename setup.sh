@@ -11,6 +11,7 @@ packages=(
   libjpeg62-turbo-dev
   googletest libgtest-dev libgmock-dev
   libqt6sql6-sqlite libqt6sql6-psql libsodium-dev libcpp-httplib-dev
+  chromium chromium-driver python3-selenium
   fonts-noto-cjk fonts-dejavu-core fonts-freefont-ttf desktop-file-utils
   xvfb xauth imagemagick openbox xdotool x11-utils xclip
   pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon

@@ -1,328 +1,337 @@
-// Load on running board servers, as learners make it: readers that open the board page and a
-// name's page as fast as the servers answer, and posters that paste new reports at a steady
-// rate meanwhile. Prints requests/s and latency percentiles per kind and checks afterwards that
-// every post a server acknowledged is on the board.
-//
-//   board_load --url http://127.0.0.1:8080 [--url URL ...] [--readers 32] [--seconds 20]
-//              [--post-rate 100] [--posters 8] [--names 1000] [--forwarded] [--seed N]
-//              [--label TEXT] [--acknowledged FILE]
-//
-// Several --url: the requests go round the servers, as a proxy in front of them would send them
-// (a post's form is fetched from one server and sent to the next, so the servers must accept
-// each other's forms). --forwarded: every request carries X-Forwarded-For with the learner's own
-// address (10.x.y.z by name), for servers started with --trusted-proxy 127.0.0.1, so that the
-// servers' rate limits count learners and not the benchmark. Names are learner-1 .. learner-N.
-#include "SampleReports.h"
+// The results board under load: a board of many posts in SQLite, the board page and names'
+// pages read by many concurrent loopback clients while posts keep coming; then every post the
+// board acknowledged is looked for. With --kill the board is killed with SIGKILL halfway through
+// and started again, and the acknowledged posts are counted after the restart.
+#include "board/core/Names.h"
+#include "board/store/Store.h"
+#include "exercise/Report.h"
+#include "exercise/ReportParser.h"
+
+#include <QCoreApplication>
 
 #include <httplib.h>
+#include <sodium.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <map>
+#include <cstring>
+#include <ctime>
 #include <mutex>
 #include <random>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
 
+using namespace velmora;
 using Clock = std::chrono::steady_clock;
-using velmora::board::testing::sampleReport;
 
-struct Options {
-    std::vector<std::string> urls;
-    int readers = 32;
+struct Settings {
+    std::string program;
+    std::string database = "build/bench/board-bench.sqlite";
+    int posts = 100000;
+    int names = 2000;
+    int clients = 32;
+    int workers = 32;
     double seconds = 20;
-    double postRate = 100;
-    int posters = 8;
-    int names = 1000;
-    bool forwarded = false;
-    unsigned seed = 1;
-    std::string label;
-    std::string acknowledgedFile;
+    double postRate = 150;  // posts per second the posting clients aim at
+    int posters = 2;
+    int port = 18080;
+    bool kill = false;
+    std::string log = "build/bench/board-bench.log";
 };
 
-[[noreturn]] void usage(const char* problem)
+const exercise::DateTimeFormats kFormats{QStringLiteral("yyyy/MM/dd"), QStringLiteral("H:mm:ss")};
+
+std::string nameOf(int i)
 {
-    std::fprintf(stderr, "board_load: %s\n(see the comment at the top of bench/board_load.cpp)\n", problem);
-    std::exit(2);
+    return "learner" + std::to_string(i);
 }
 
-Options parse(int argc, char** argv)
+// A report of the program's, different for every `serial`.
+std::string reportText(std::uint64_t serial, int level)
 {
-    Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                usage(("no value after " + a).c_str());
-            return argv[++i];
-        };
-        if (a == "--url")
-            o.urls.push_back(value());
-        else if (a == "--readers")
-            o.readers = std::stoi(value());
-        else if (a == "--seconds")
-            o.seconds = std::stod(value());
-        else if (a == "--post-rate")
-            o.postRate = std::stod(value());
-        else if (a == "--posters")
-            o.posters = std::stoi(value());
-        else if (a == "--names")
-            o.names = std::max(1, std::stoi(value()));
-        else if (a == "--forwarded")
-            o.forwarded = true;
-        else if (a == "--seed")
-            o.seed = unsigned(std::stoul(value()));
-        else if (a == "--label")
-            o.label = value();
-        else if (a == "--acknowledged")
-            o.acknowledgedFile = value();
-        else
-            usage(("unknown option " + a).c_str());
+    std::mt19937 random(static_cast<std::uint32_t>(serial * 2654435761u + 17));
+    const exercise::Level& l = exercise::kLevels[std::size_t(level)];
+    exercise::ReportValues values;
+    int total = 0;
+    for (int i = 0; i < exercise::kPitchClasses; ++i) {
+        const int exact = -l.offsetForDraw(int(random() % std::uint32_t(l.drawRange)));
+        int user = exact + (int(random() % 5) - 2) * l.step;
+        user = std::clamp(user, l.minimum * l.step, l.maximum * l.step);
+        total += std::abs(user - exact);
+        values.user[std::size_t(i)] = std::to_string(user);
+        values.exact[std::size_t(i)] = std::to_string(exact);
     }
-    if (o.urls.empty())
-        usage("no --url");
-    if (o.postRate <= 0)
-        o.posters = 0;
-    return o;
+    values.score = std::to_string(100 - total);
+    values.device = "Built-in GS synthesizer";
+    values.instrument = "piano 1";
+    values.difficultyIndex = level;
+    values.referenceUsed = random() % 2 == 0;
+    // One minute apart, so that no two reports are the same.
+    values.startTime = 40000.0 + double(serial % 20000000) / 1440.0;
+    values.endTime = values.startTime + (60 + random() % 600) / 86400.0;
+    return exercise::joinCrLf(exercise::buildReportLines(Edition::English, values, kFormats, QLocale::c()));
 }
 
-std::string nameOf(int learner)
+void prefill(const Settings& s)
 {
-    return "learner-" + std::to_string(learner + 1);
-}
-
-std::string addressOf(int learner)
-{
-    return "10." + std::to_string((learner >> 16) & 255) + "." + std::to_string((learner >> 8) & 255) + "."
-         + std::to_string(learner & 255);
-}
-
-std::string urlEncoded(const std::string& text)
-{
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (const unsigned char c : text) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-            out += char(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
+    board::StoreOptions options;
+    options.connection = s.database;
+    const board::OpenResult opened = board::Store::open(options);
+    if (!opened.store) {
+        std::fprintf(stderr, "cannot open %s: %s\n", s.database.c_str(), opened.error.c_str());
+        std::exit(1);
+    }
+    const std::int64_t have = opened.store->postCount();
+    if (have >= s.posts) {
+        std::printf("board: %lld posts already in %s\n", static_cast<long long>(have), s.database.c_str());
+        return;
+    }
+    const auto start = Clock::now();
+    const int perName = std::max(1, s.posts / s.names);
+    std::uint64_t serial = std::uint64_t(have);
+    for (int n = 0; serial < std::uint64_t(s.posts); n = (n + 1) % s.names) {
+        std::string paste;
+        for (int k = 0; k < perName && serial < std::uint64_t(s.posts); ++k, ++serial)
+            paste += reportText(serial, int(serial % 4));
+        const exercise::ParseResult parsed = exercise::parseReports(paste);
+        if (!parsed.ok()) {
+            std::fprintf(stderr, "a generated report does not parse: %s\n",
+                         std::string(exercise::problemName(parsed.error->problem)).c_str());
+            std::exit(1);
         }
+        opened.store->addPosts(board::cleanName(nameOf(n)), parsed.reports, "");
     }
-    return out;
+    std::printf("board: filled to %lld posts in %.1f s\n", static_cast<long long>(opened.store->postCount()),
+                std::chrono::duration<double>(Clock::now() - start).count());
 }
 
-struct Samples {
-    std::vector<double> milliseconds;
-    long failures = 0;
-    std::map<int, long> statuses;  // answers that were not the expected ones
-};
-
-struct Results {
-    std::mutex lock;
-    std::map<std::string, Samples> byKind;
-    std::vector<long long> acknowledged;
-
-    void add(const std::string& kind, const Samples& samples)
-    {
-        std::lock_guard guard(lock);
-        Samples& into = byKind[kind];
-        into.milliseconds.insert(into.milliseconds.end(), samples.milliseconds.begin(), samples.milliseconds.end());
-        into.failures += samples.failures;
-        for (const auto& [status, count] : samples.statuses)
-            into.statuses[status] += count;
+pid_t startBoard(const Settings& s)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        FILE* log = std::fopen(s.log.c_str(), "a");
+        if (log)
+            dup2(fileno(log), STDERR_FILENO);
+        const std::string listen = "127.0.0.1:" + std::to_string(s.port);
+        const std::string workers = std::to_string(s.workers);
+        execl(s.program.c_str(), s.program.c_str(), "--db", s.database.c_str(), "--listen", listen.c_str(), "--workers",
+              workers.c_str(), "--posts-per-minute", "0", "--secret", "bench secret of some length", nullptr);
+        _exit(127);
     }
+    httplib::Client client("127.0.0.1", s.port);
+    for (int i = 0; i < 200; ++i) {
+        if (auto res = client.Get("/health"); res && res->status == 200)
+            return pid;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::fprintf(stderr, "the board did not come up; see %s\n", s.log.c_str());
+    std::exit(1);
+}
+
+struct Latencies {
+    std::vector<double> ms;
+    int failures = 0;
 };
 
-double percentile(std::vector<double>& values, double p)
+double percentile(std::vector<double> values, double p)
 {
     if (values.empty())
         return 0;
-    const std::size_t index = std::min(values.size() - 1, std::size_t(std::ceil(p * double(values.size()))) - 1);
-    std::nth_element(values.begin(), values.begin() + long(index), values.end());
-    return values[index];
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, std::size_t(p * double(values.size())))];
 }
 
-std::unique_ptr<httplib::Client> client(const std::string& url)
-{
-    auto c = std::make_unique<httplib::Client>(url);
-    c->set_keep_alive(true);
-    c->set_connection_timeout(5, 0);
-    c->set_read_timeout(10, 0);
-    c->set_write_timeout(10, 0);
-    return c;
-}
+struct Acknowledged {
+    std::mutex mutex;
+    std::vector<std::int64_t> ids;
+    std::atomic<int> attempts{0};
+    std::atomic<int> failures{0};
+};
 
-httplib::Headers headersFor(const Options& o, int learner, const std::string& cookie = {})
+void poster(const Settings& s, int index, Clock::time_point end, Acknowledged& acked)
 {
-    httplib::Headers headers{{"Accept-Language", (learner & 1) ? "ja" : "en"}};
-    if (o.forwarded)
-        headers.emplace("X-Forwarded-For", addressOf(learner));
-    if (!cookie.empty())
-        headers.emplace("Cookie", cookie);
-    return headers;
-}
-
-void reader(const Options& o, int index, Clock::time_point end, Results& results)
-{
-    std::vector<std::unique_ptr<httplib::Client>> clients;
-    for (const std::string& url : o.urls)
-        clients.push_back(client(url));
-    std::mt19937 random(o.seed * 7919u + unsigned(index));
-    Samples board, name;
-    for (long i = 0; Clock::now() < end; ++i) {
-        const int learner = int(random() % unsigned(o.names));
-        const bool boardPage = (i & 1) == 0;
-        const std::string path = boardPage ? "/" : "/name?n=" + urlEncoded(nameOf(learner));
-        httplib::Client& c = *clients[std::size_t(index + i) % clients.size()];
-        const auto start = Clock::now();
-        const auto res = c.Get(path, headersFor(o, learner));
-        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-        Samples& into = boardPage ? board : name;
-        into.milliseconds.push_back(ms);
-        // A name nobody posted under yet answers 404 with its page; that is an answer too.
-        if (!res)
-            ++into.failures;
-        else if (res->status != 200 && !(res->status == 404 && !boardPage))
-            ++into.statuses[res->status];
-    }
-    results.add("board page", board);
-    results.add("name page", name);
-}
-
-std::string hiddenValue(const std::string& page, const std::string& field)
-{
-    const std::string marker = "name=\"" + field + "\" value=\"";
-    const std::size_t at = page.find(marker);
-    if (at == std::string::npos)
-        return {};
-    const std::size_t from = at + marker.size();
-    return page.substr(from, page.find('"', from) - from);
-}
-
-std::string setCookies(const httplib::Result& res)
-{
-    std::string cookies;
-    for (const auto& [key, value] : res->headers) {
-        if (key != "Set-Cookie")
-            continue;
-        if (!cookies.empty())
-            cookies += "; ";
-        cookies += value.substr(0, value.find(';'));
-    }
-    return cookies;
-}
-
-void poster(const Options& o, int index, Clock::time_point begin, Clock::time_point end, std::atomic<long>& serials,
-            Results& results)
-{
-    std::vector<std::unique_ptr<httplib::Client>> clients;
-    for (const std::string& url : o.urls)
-        clients.push_back(client(url));
-    std::mt19937 random(o.seed * 104729u + unsigned(index));
-    Samples posts;
-    std::vector<long long> acknowledged;
-    // Each poster sends one post every posters/rate seconds, staggered so that together they
-    // keep the rate steady rather than in bursts.
-    const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.posters / o.postRate));
-    auto next = begin + interval * index / o.posters;
-    for (long i = 0; next < end; ++i, next += interval) {
+    httplib::Client client("127.0.0.1", s.port);
+    client.set_connection_timeout(2, 0);
+    client.set_read_timeout(5, 0);
+    std::string cookie;
+    std::string token;
+    const auto fetchToken = [&] {
+        auto form = client.Get("/post");
+        if (!form || form->status != 200)
+            return false;
+        cookie = form->get_header_value("Set-Cookie");
+        cookie = cookie.substr(0, cookie.find(';'));
+        std::smatch match;
+        if (!std::regex_search(form->body, match, std::regex(R"re(name="csrf" value="([^"]+)")re")))
+            return false;
+        token = match[1];
+        return true;
+    };
+    const double interval = double(s.posters) / s.postRate;
+    // Past the filled posts, and apart for every poster and run.
+    std::uint64_t serial = std::uint64_t(s.posts) + 1000000ull * std::uint64_t(index + 1)
+                         + std::uint64_t(std::time(nullptr) % 1000) * 1000ull;
+    auto next = Clock::now();
+    std::mt19937 random(std::uint32_t(index) + 7);
+    while (Clock::now() < end) {
+        next += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(interval));
         std::this_thread::sleep_until(next);
-        const int learner = int(random() % unsigned(o.names));
-        // The form from one server, the post to the next, as round-robin behind a proxy does.
-        httplib::Client& formServer = *clients[std::size_t(index + i) % clients.size()];
-        httplib::Client& postServer = *clients[std::size_t(index + i + 1) % clients.size()];
-        const auto start = Clock::now();
-        const auto form = formServer.Get("/post", headersFor(o, learner));
-        if (!form || form->status != 200) {
-            form ? ++posts.statuses[form->status] : ++posts.failures;
-            posts.milliseconds.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        acked.attempts++;
+        if (token.empty() && !fetchToken()) {
+            acked.failures++;
             continue;
         }
-        const std::string body = "csrf=" + urlEncoded(hiddenValue(form->body, "csrf")) + "&name="
-                               + urlEncoded(nameOf(learner)) + "&report=" + urlEncoded(sampleReport(random, serials++))
-                               + "&password=&website=";
-        const auto res = postServer.Post("/post", headersFor(o, learner, setCookies(form)), body,
-                                         "application/x-www-form-urlencoded");
-        posts.milliseconds.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-        if (!res) {
-            ++posts.failures;
-            continue;
+        httplib::MultipartFormDataItems fields{{"csrf", token, "", ""},
+                                               {"name", nameOf(int(random() % std::uint32_t(s.names))), "", ""},
+                                               {"report", reportText(serial, int(serial % 4)), "", ""},
+                                               {"password", "", "", ""},
+                                               {"website", "", "", ""}};
+        ++serial;
+        auto res = client.Post("/post", httplib::Headers{{"Cookie", cookie}}, fields);
+        std::smatch match;
+        const std::string location = res ? res->get_header_value("Location") : std::string();
+        if (res && res->status == 303 && std::regex_search(location, match, std::regex(R"(^/posts/(\d+))"))) {
+            std::lock_guard lock(acked.mutex);
+            acked.ids.push_back(std::stoll(match[1]));
+        } else {
+            acked.failures++;
+            if (!res)
+                token.clear();  // the board may have gone; start afresh
         }
-        const std::string location = res->get_header_value("Location");
-        if (res->status != 303 || location.rfind("/posts/", 0) != 0) {
-            ++posts.statuses[res->status];
-            continue;
-        }
-        acknowledged.push_back(std::atoll(location.c_str() + 7));
     }
-    results.add("post (form + send)", posts);
-    std::lock_guard guard(results.lock);
-    results.acknowledged.insert(results.acknowledged.end(), acknowledged.begin(), acknowledged.end());
+}
+
+void reader(const Settings& s, int index, Clock::time_point end, Latencies& board, Latencies& name)
+{
+    httplib::Client client("127.0.0.1", s.port);
+    client.set_connection_timeout(2, 0);
+    client.set_read_timeout(10, 0);
+    std::mt19937 random(std::uint32_t(index) * 31 + 5);
+    for (int i = 0; Clock::now() < end; ++i) {
+        const bool boardPage = i % 2 == 0;
+        const std::string path = boardPage ? "/" : "/name?n=" + nameOf(int(random() % std::uint32_t(s.names)));
+        const auto start = Clock::now();
+        auto res = client.Get(path);
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        Latencies& into = boardPage ? board : name;
+        if (res && res->status == 200)
+            into.ms.push_back(ms);
+        else
+            into.failures++;
+    }
+}
+
+int count(const std::vector<std::int64_t>& ids, const Settings& s)
+{
+    httplib::Client client("127.0.0.1", s.port);
+    int present = 0;
+    for (std::int64_t id : ids) {
+        auto res = client.Get("/posts/" + std::to_string(id));
+        present += res && res->status == 200 ? 1 : 0;
+    }
+    return present;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    const Options o = parse(argc, argv);
-    Results results;
-    std::atomic<long> serials{long(o.seed) * 10'000'000L};
-    const auto begin = Clock::now();
-    const auto end = begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
-    std::vector<std::thread> threads;
-    for (int i = 0; i < o.readers; ++i)
-        threads.emplace_back(reader, std::cref(o), i, end, std::ref(results));
-    for (int i = 0; i < o.posters; ++i)
-        threads.emplace_back(poster, std::cref(o), i, begin, end, std::ref(serials), std::ref(results));
-    for (std::thread& t : threads)
-        t.join();
-    const double elapsed = std::chrono::duration<double>(Clock::now() - begin).count();
-
-    // Every acknowledged post must be there, asked of the first server.
-    long missing = 0;
-    {
-        auto c = client(o.urls.front());
-        for (const long long id : results.acknowledged) {
-            const auto res = c->Get("/posts/" + std::to_string(id), headersFor(o, int(id % o.names)));
-            missing += (!res || res->status != 200) ? 1 : 0;
+    QCoreApplication application(argc, argv);
+    if (sodium_init() < 0)
+        return 1;
+    Settings s;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const auto next = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string(); };
+        if (a == "--program") s.program = next();
+        else if (a == "--db") s.database = next();
+        else if (a == "--posts") s.posts = std::stoi(next());
+        else if (a == "--names") s.names = std::stoi(next());
+        else if (a == "--clients") s.clients = std::stoi(next());
+        else if (a == "--workers") s.workers = std::stoi(next());
+        else if (a == "--seconds") s.seconds = std::stod(next());
+        else if (a == "--post-rate") s.postRate = std::stod(next());
+        else if (a == "--port") s.port = std::stoi(next());
+        else if (a == "--log") s.log = next();
+        else if (a == "--kill") s.kill = true;
+        else {
+            std::fprintf(stderr, "usage: board_load --program velmora-board [--db FILE] [--posts N] [--names N] "
+                                 "[--clients N] [--workers N] [--seconds S] [--post-rate R] [--port P] [--kill]\n");
+            return 2;
         }
     }
-    if (!o.acknowledgedFile.empty()) {
-        std::ofstream out(o.acknowledgedFile);
-        for (const long long id : results.acknowledged)
-            out << id << '\n';
+    if (s.program.empty()) {
+        std::fprintf(stderr, "--program names the velmora-board to measure\n");
+        return 2;
     }
+    prefill(s);
+    pid_t pid = startBoard(s);
+    std::printf("board: %d workers; %d reading clients, posts aimed at %.0f/s, %.0f s%s\n", s.workers, s.clients,
+                s.postRate, s.seconds, s.kill ? ", SIGKILL halfway" : "");
 
-    std::printf("%-28s %-20s %8s %9s %8s %8s %8s %s\n", "run", "kind", "requests", "per s", "p50 ms", "p99 ms",
-                "max ms", "not answered as expected");
-    bool clean = missing == 0;
-    for (auto& [kind, samples] : results.byKind) {
-        std::string problems;
-        if (samples.failures)
-            problems += std::to_string(samples.failures) + " without answer ";
-        for (const auto& [status, count] : samples.statuses)
-            problems += std::to_string(count) + "x" + std::to_string(status) + " ";
-        clean = clean && problems.empty();
-        const double max = samples.milliseconds.empty()
-                             ? 0
-                             : *std::max_element(samples.milliseconds.begin(), samples.milliseconds.end());
-        std::printf("%-28s %-20s %8zu %9.1f %8.2f %8.2f %8.1f %s\n", o.label.c_str(), kind.c_str(),
-                    samples.milliseconds.size(), double(samples.milliseconds.size()) / elapsed,
-                    percentile(samples.milliseconds, 0.50), percentile(samples.milliseconds, 0.99), max,
-                    problems.empty() ? "-" : problems.c_str());
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s.seconds));
+    Acknowledged acked;
+    std::vector<Latencies> boards(std::size_t(s.clients)), names(std::size_t(s.clients));
+    std::vector<std::thread> threads;
+    for (int i = 0; i < s.posters; ++i)
+        threads.emplace_back(poster, std::cref(s), i, end, std::ref(acked));
+    for (int i = 0; i < s.clients; ++i)
+        threads.emplace_back(reader, std::cref(s), i, end, std::ref(boards[std::size_t(i)]), std::ref(names[std::size_t(i)]));
+
+    std::size_t acknowledgedBeforeKill = 0;
+    if (s.kill) {
+        std::this_thread::sleep_until(start + (end - start) / 2);
+        ::kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        {
+            std::lock_guard lock(acked.mutex);
+            acknowledgedBeforeKill = acked.ids.size();
+        }
+        std::printf("killed the board with SIGKILL after %zu acknowledged posts; starting it again\n",
+                    acknowledgedBeforeKill);
+        pid = startBoard(s);
     }
-    std::printf("%-28s acknowledged posts: %zu, missing afterwards: %ld\n", o.label.c_str(),
-                results.acknowledged.size(), missing);
-    return clean ? 0 : 1;
+    for (std::thread& t : threads)
+        t.join();
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+
+    Latencies board, name;
+    for (auto& l : boards) {
+        board.ms.insert(board.ms.end(), l.ms.begin(), l.ms.end());
+        board.failures += l.failures;
+    }
+    for (auto& l : names) {
+        name.ms.insert(name.ms.end(), l.ms.begin(), l.ms.end());
+        name.failures += l.failures;
+    }
+    const auto line = [&](const char* what, const Latencies& l) {
+        std::printf("%-11s %8zu ok %6d failed  %7.0f/s  p50 %6.1f ms  p99 %6.1f ms  max %7.1f ms\n", what, l.ms.size(),
+                    l.failures, double(l.ms.size()) / elapsed, percentile(l.ms, 0.5), percentile(l.ms, 0.99),
+                    percentile(l.ms, 1.0));
+    };
+    line("board page", board);
+    line("name page", name);
+    std::printf("reads       %8.0f/s together\n", double(board.ms.size() + name.ms.size()) / elapsed);
+    std::printf("posts       %8zu acknowledged of %d sent (%d not), %.1f acknowledged/s\n", acked.ids.size(),
+                acked.attempts.load(), acked.failures.load(), double(acked.ids.size()) / elapsed);
+
+    const int present = count(acked.ids, s);
+    std::printf("afterwards  %d of %zu acknowledged posts present%s\n", present, acked.ids.size(),
+                s.kill ? " after the restart" : "");
+    if (s.kill)
+        std::printf("            (%zu acknowledged before the kill)\n", acknowledgedBeforeKill);
+    ::kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    return present == int(acked.ids.size()) ? 0 : 1;
 }

@@ -2,6 +2,8 @@
 // with an HTTP client and with raw sockets for what a client library will not send.
 #include "TestDatabase.h"
 #include "board/http/BoardServer.h"
+#include "board/http/BoardTexts.h"
+#include "board/http/HtmlWriter.h"
 #include "board/store/Store.h"
 #include "exercise/Report.h"
 
@@ -20,6 +22,7 @@
 #include <chrono>
 #include <cstdio>
 #include <regex>
+#include <stdexcept>
 #include <thread>
 
 namespace velmora::board {
@@ -378,6 +381,31 @@ TEST_F(BoardHttp, SilentClientIsCutOffAfterTheTimeout)
     EXPECT_LT(seconds, 11.0);
     EXPECT_GE(seconds, 4.0);
     EXPECT_EQ(answer.find("200 OK"), std::string::npos);
+}
+
+TEST(HtmlWriter, EveryTextAndAttributeIsEscapedAndNamesAreChecked)
+{
+    HtmlWriter html;
+    html.open("a", {{"href", "/name?n=\"><script>"}, {"title", "it's"}})
+        .text("<b>&amp;</b>")
+        .close("a")
+        .element("p", "bad \xFF byte, NUL \0 too");
+    EXPECT_EQ(html.html(), "<a href=\"/name?n=&quot;&gt;&lt;script&gt;\" title=\"it&#39;s\">&lt;b&gt;&amp;amp;&lt;/b&gt;</a>"
+                           "<p>bad \xEF\xBF\xBD byte, NUL \xEF\xBF\xBD too</p>");
+    EXPECT_THROW(html.open("p onclick=x"), std::invalid_argument);
+    EXPECT_THROW(html.open("p", {{"x\"=", "1"}}), std::invalid_argument);
+    EXPECT_EQ(escapeHtml("F#　高め"), "F#　高め");
+}
+
+TEST(PageLanguage, ChoiceFirstThenAcceptLanguageByQuality)
+{
+    EXPECT_EQ(chooseLanguage("ja", "en"), Language::Japanese);
+    EXPECT_EQ(chooseLanguage("en", "ja"), Language::English);
+    EXPECT_EQ(chooseLanguage("", "ja-JP,ja;q=0.9,en;q=0.8"), Language::Japanese);
+    EXPECT_EQ(chooseLanguage("", "en-US,en;q=0.9,ja;q=0.8"), Language::English);
+    EXPECT_EQ(chooseLanguage("", "de-DE, ja;q=0.5, en;q=0.4"), Language::Japanese);
+    EXPECT_EQ(chooseLanguage("", "de-DE"), Language::English);
+    EXPECT_EQ(chooseLanguage("xx", "ja;q=0"), Language::English);
 }
 
 // The program, as an operator starts it.

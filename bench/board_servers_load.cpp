@@ -1,0 +1,328 @@
+// Load on running board servers, as learners make it: readers that open the board page and a
+// name's page as fast as the servers answer, and posters that paste new reports at a steady
+// rate meanwhile. Prints requests/s and latency percentiles per kind and checks afterwards that
+// every post a server acknowledged is on the board.
+//
+//   board_load --url http://127.0.0.1:8080 [--url URL ...] [--readers 32] [--seconds 20]
+//              [--post-rate 100] [--posters 8] [--names 1000] [--forwarded] [--seed N]
+//              [--label TEXT] [--acknowledged FILE]
+//
+// Several --url: the requests go round the servers, as a proxy in front of them would send them
+// (a post's form is fetched from one server and sent to the next, so the servers must accept
+// each other's forms). --forwarded: every request carries X-Forwarded-For with the learner's own
+// address (10.x.y.z by name), for servers started with --trusted-proxy 127.0.0.1, so that the
+// servers' rate limits count learners and not the benchmark. Names are learner-1 .. learner-N.
+#include "SampleReports.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using velmora::board::testing::sampleReport;
+
+struct Options {
+    std::vector<std::string> urls;
+    int readers = 32;
+    double seconds = 20;
+    double postRate = 100;
+    int posters = 8;
+    int names = 1000;
+    bool forwarded = false;
+    unsigned seed = 1;
+    std::string label;
+    std::string acknowledgedFile;
+};
+
+[[noreturn]] void usage(const char* problem)
+{
+    std::fprintf(stderr, "board_load: %s\n(see the comment at the top of bench/board_load.cpp)\n", problem);
+    std::exit(2);
+}
+
+Options parse(int argc, char** argv)
+{
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                usage(("no value after " + a).c_str());
+            return argv[++i];
+        };
+        if (a == "--url")
+            o.urls.push_back(value());
+        else if (a == "--readers")
+            o.readers = std::stoi(value());
+        else if (a == "--seconds")
+            o.seconds = std::stod(value());
+        else if (a == "--post-rate")
+            o.postRate = std::stod(value());
+        else if (a == "--posters")
+            o.posters = std::stoi(value());
+        else if (a == "--names")
+            o.names = std::max(1, std::stoi(value()));
+        else if (a == "--forwarded")
+            o.forwarded = true;
+        else if (a == "--seed")
+            o.seed = unsigned(std::stoul(value()));
+        else if (a == "--label")
+            o.label = value();
+        else if (a == "--acknowledged")
+            o.acknowledgedFile = value();
+        else
+            usage(("unknown option " + a).c_str());
+    }
+    if (o.urls.empty())
+        usage("no --url");
+    if (o.postRate <= 0)
+        o.posters = 0;
+    return o;
+}
+
+std::string nameOf(int learner)
+{
+    return "learner-" + std::to_string(learner + 1);
+}
+
+std::string addressOf(int learner)
+{
+    return "10." + std::to_string((learner >> 16) & 255) + "." + std::to_string((learner >> 8) & 255) + "."
+         + std::to_string(learner & 255);
+}
+
+std::string urlEncoded(const std::string& text)
+{
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+            out += char(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+struct Samples {
+    std::vector<double> milliseconds;
+    long failures = 0;
+    std::map<int, long> statuses;  // answers that were not the expected ones
+};
+
+struct Results {
+    std::mutex lock;
+    std::map<std::string, Samples> byKind;
+    std::vector<long long> acknowledged;
+
+    void add(const std::string& kind, const Samples& samples)
+    {
+        std::lock_guard guard(lock);
+        Samples& into = byKind[kind];
+        into.milliseconds.insert(into.milliseconds.end(), samples.milliseconds.begin(), samples.milliseconds.end());
+        into.failures += samples.failures;
+        for (const auto& [status, count] : samples.statuses)
+            into.statuses[status] += count;
+    }
+};
+
+double percentile(std::vector<double>& values, double p)
+{
+    if (values.empty())
+        return 0;
+    const std::size_t index = std::min(values.size() - 1, std::size_t(std::ceil(p * double(values.size()))) - 1);
+    std::nth_element(values.begin(), values.begin() + long(index), values.end());
+    return values[index];
+}
+
+std::unique_ptr<httplib::Client> client(const std::string& url)
+{
+    auto c = std::make_unique<httplib::Client>(url);
+    c->set_keep_alive(true);
+    c->set_connection_timeout(5, 0);
+    c->set_read_timeout(10, 0);
+    c->set_write_timeout(10, 0);
+    return c;
+}
+
+httplib::Headers headersFor(const Options& o, int learner, const std::string& cookie = {})
+{
+    httplib::Headers headers{{"Accept-Language", (learner & 1) ? "ja" : "en"}};
+    if (o.forwarded)
+        headers.emplace("X-Forwarded-For", addressOf(learner));
+    if (!cookie.empty())
+        headers.emplace("Cookie", cookie);
+    return headers;
+}
+
+void reader(const Options& o, int index, Clock::time_point end, Results& results)
+{
+    std::vector<std::unique_ptr<httplib::Client>> clients;
+    for (const std::string& url : o.urls)
+        clients.push_back(client(url));
+    std::mt19937 random(o.seed * 7919u + unsigned(index));
+    Samples board, name;
+    for (long i = 0; Clock::now() < end; ++i) {
+        const int learner = int(random() % unsigned(o.names));
+        const bool boardPage = (i & 1) == 0;
+        const std::string path = boardPage ? "/" : "/name?n=" + urlEncoded(nameOf(learner));
+        httplib::Client& c = *clients[std::size_t(index + i) % clients.size()];
+        const auto start = Clock::now();
+        const auto res = c.Get(path, headersFor(o, learner));
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        Samples& into = boardPage ? board : name;
+        into.milliseconds.push_back(ms);
+        // A name nobody posted under yet answers 404 with its page; that is an answer too.
+        if (!res)
+            ++into.failures;
+        else if (res->status != 200 && !(res->status == 404 && !boardPage))
+            ++into.statuses[res->status];
+    }
+    results.add("board page", board);
+    results.add("name page", name);
+}
+
+std::string hiddenValue(const std::string& page, const std::string& field)
+{
+    const std::string marker = "name=\"" + field + "\" value=\"";
+    const std::size_t at = page.find(marker);
+    if (at == std::string::npos)
+        return {};
+    const std::size_t from = at + marker.size();
+    return page.substr(from, page.find('"', from) - from);
+}
+
+std::string setCookies(const httplib::Result& res)
+{
+    std::string cookies;
+    for (const auto& [key, value] : res->headers) {
+        if (key != "Set-Cookie")
+            continue;
+        if (!cookies.empty())
+            cookies += "; ";
+        cookies += value.substr(0, value.find(';'));
+    }
+    return cookies;
+}
+
+void poster(const Options& o, int index, Clock::time_point begin, Clock::time_point end, std::atomic<long>& serials,
+            Results& results)
+{
+    std::vector<std::unique_ptr<httplib::Client>> clients;
+    for (const std::string& url : o.urls)
+        clients.push_back(client(url));
+    std::mt19937 random(o.seed * 104729u + unsigned(index));
+    Samples posts;
+    std::vector<long long> acknowledged;
+    // Each poster sends one post every posters/rate seconds, staggered so that together they
+    // keep the rate steady rather than in bursts.
+    const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.posters / o.postRate));
+    auto next = begin + interval * index / o.posters;
+    for (long i = 0; next < end; ++i, next += interval) {
+        std::this_thread::sleep_until(next);
+        const int learner = int(random() % unsigned(o.names));
+        // The form from one server, the post to the next, as round-robin behind a proxy does.
+        httplib::Client& formServer = *clients[std::size_t(index + i) % clients.size()];
+        httplib::Client& postServer = *clients[std::size_t(index + i + 1) % clients.size()];
+        const auto start = Clock::now();
+        const auto form = formServer.Get("/post", headersFor(o, learner));
+        if (!form || form->status != 200) {
+            form ? ++posts.statuses[form->status] : ++posts.failures;
+            posts.milliseconds.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+            continue;
+        }
+        const std::string body = "csrf=" + urlEncoded(hiddenValue(form->body, "csrf")) + "&name="
+                               + urlEncoded(nameOf(learner)) + "&report=" + urlEncoded(sampleReport(random, serials++))
+                               + "&password=&website=";
+        const auto res = postServer.Post("/post", headersFor(o, learner, setCookies(form)), body,
+                                         "application/x-www-form-urlencoded");
+        posts.milliseconds.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        if (!res) {
+            ++posts.failures;
+            continue;
+        }
+        const std::string location = res->get_header_value("Location");
+        if (res->status != 303 || location.rfind("/posts/", 0) != 0) {
+            ++posts.statuses[res->status];
+            continue;
+        }
+        acknowledged.push_back(std::atoll(location.c_str() + 7));
+    }
+    results.add("post (form + send)", posts);
+    std::lock_guard guard(results.lock);
+    results.acknowledged.insert(results.acknowledged.end(), acknowledged.begin(), acknowledged.end());
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const Options o = parse(argc, argv);
+    Results results;
+    std::atomic<long> serials{long(o.seed) * 10'000'000L};
+    const auto begin = Clock::now();
+    const auto end = begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
+    std::vector<std::thread> threads;
+    for (int i = 0; i < o.readers; ++i)
+        threads.emplace_back(reader, std::cref(o), i, end, std::ref(results));
+    for (int i = 0; i < o.posters; ++i)
+        threads.emplace_back(poster, std::cref(o), i, begin, end, std::ref(serials), std::ref(results));
+    for (std::thread& t : threads)
+        t.join();
+    const double elapsed = std::chrono::duration<double>(Clock::now() - begin).count();
+
+    // Every acknowledged post must be there, asked of the first server.
+    long missing = 0;
+    {
+        auto c = client(o.urls.front());
+        for (const long long id : results.acknowledged) {
+            const auto res = c->Get("/posts/" + std::to_string(id), headersFor(o, int(id % o.names)));
+            missing += (!res || res->status != 200) ? 1 : 0;
+        }
+    }
+    if (!o.acknowledgedFile.empty()) {
+        std::ofstream out(o.acknowledgedFile);
+        for (const long long id : results.acknowledged)
+            out << id << '\n';
+    }
+
+    std::printf("%-28s %-20s %8s %9s %8s %8s %8s %s\n", "run", "kind", "requests", "per s", "p50 ms", "p99 ms",
+                "max ms", "not answered as expected");
+    bool clean = missing == 0;
+    for (auto& [kind, samples] : results.byKind) {
+        std::string problems;
+        if (samples.failures)
+            problems += std::to_string(samples.failures) + " without answer ";
+        for (const auto& [status, count] : samples.statuses)
+            problems += std::to_string(count) + "x" + std::to_string(status) + " ";
+        clean = clean && problems.empty();
+        const double max = samples.milliseconds.empty()
+                             ? 0
+                             : *std::max_element(samples.milliseconds.begin(), samples.milliseconds.end());
+        std::printf("%-28s %-20s %8zu %9.1f %8.2f %8.2f %8.1f %s\n", o.label.c_str(), kind.c_str(),
+                    samples.milliseconds.size(), double(samples.milliseconds.size()) / elapsed,
+                    percentile(samples.milliseconds, 0.50), percentile(samples.milliseconds, 0.99), max,
+                    problems.empty() ? "-" : problems.c_str());
+    }
+    std::printf("%-28s acknowledged posts: %zu, missing afterwards: %ld\n", o.label.c_str(),
+                results.acknowledged.size(), missing);
+    return clean ? 0 : 1;
+}
