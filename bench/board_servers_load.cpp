@@ -5,7 +5,7 @@
 //
 //   board_servers_load --url http://127.0.0.1:8080 [--url URL ...] [--readers 32] [--seconds 20]
 //              [--post-rate 150] [--posters 8] [--names 2000] [--forwarded] [--seed N]
-//              [--label TEXT] [--acknowledged FILE]
+//              [--label TEXT] [--acknowledged FILE] [--pages board,name,rankings]
 //
 // The load of board_load (32 readers alternating the board page and a name's page, posts at
 // 150/s meanwhile, 2000 names), on servers started elsewhere. Several --url: the requests go
@@ -13,6 +13,7 @@
 // server and its posts go to each in turn, so the servers must accept each other's forms). --forwarded: every request carries X-Forwarded-For with the learner's own
 // address (10.x.y.z by name), for servers started with --trusted-proxy 127.0.0.1, so that the
 // servers' rate limits count learners and not the benchmark. Names are learner-1 .. learner-N.
+// --pages: what the readers open in turn (default board,name).
 #include "SampleReports.h"
 
 #include <httplib.h>
@@ -48,6 +49,7 @@ struct Options {
     unsigned seed = 1;
     std::string label;
     std::string acknowledgedFile;
+    std::vector<std::string> kinds{"board", "name"};
 };
 
 [[noreturn]] void usage(const char* problem)
@@ -86,6 +88,18 @@ Options parse(int argc, char** argv)
             o.label = value();
         else if (a == "--acknowledged")
             o.acknowledgedFile = value();
+        else if (a == "--pages") {
+            o.kinds.clear();
+            std::string list = value();
+            for (std::size_t from = 0; from <= list.size();) {
+                const std::size_t comma = std::min(list.find(',', from), list.size());
+                const std::string kind = list.substr(from, comma - from);
+                if (kind != "board" && kind != "name" && kind != "rankings")
+                    usage(("--pages takes board, name and rankings, not " + kind).c_str());
+                o.kinds.push_back(kind);
+                from = comma + 1;
+            }
+        }
         else
             usage(("unknown option " + a).c_str());
     }
@@ -180,25 +194,27 @@ void reader(const Options& o, int index, Clock::time_point end, Results& results
     for (const std::string& url : o.urls)
         clients.push_back(client(url));
     std::mt19937 random(o.seed * 7919u + unsigned(index));
-    Samples board, name;
+    std::map<std::string, Samples> samples;
     for (long i = 0; Clock::now() < end; ++i) {
         const int learner = int(random() % unsigned(o.names));
-        const bool boardPage = (i & 1) == 0;
-        const std::string path = boardPage ? "/" : "/name?n=" + urlEncoded(nameOf(learner));
+        const std::string& kind = o.kinds[std::size_t(i) % o.kinds.size()];
+        const std::string path = kind == "board"  ? "/"
+                               : kind == "name"   ? "/name?n=" + urlEncoded(nameOf(learner))
+                                                  : "/rankings";
         httplib::Client& c = *clients[std::size_t(index + i) % clients.size()];
         const auto start = Clock::now();
         const auto res = c.Get(path, headersFor(o, learner));
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-        Samples& into = boardPage ? board : name;
+        Samples& into = samples[kind + " page"];
         into.milliseconds.push_back(ms);
         // A name nobody posted under yet answers 404 with its page; that is an answer too.
         if (!res)
             ++into.failures;
-        else if (res->status != 200 && !(res->status == 404 && !boardPage))
+        else if (res->status != 200 && !(res->status == 404 && kind == "name"))
             ++into.statuses[res->status];
     }
-    results.add("board page", board);
-    results.add("name page", name);
+    for (const auto& [kind, kindSamples] : samples)
+        results.add(kind, kindSamples);
 }
 
 std::string hiddenValue(const std::string& page, const std::string& field)
