@@ -10,7 +10,7 @@ packages=(
   libfluidsynth-dev libpulse-dev timgm6mb-soundfont fluid-soundfont-gm
   libjpeg62-turbo-dev
   googletest libgtest-dev libgmock-dev
-  libqt6sql6-sqlite libqt6sql6-psql libsodium-dev libcpp-httplib-dev
+  libqt6sql6-sqlite libqt6sql6-psql libsodium-dev libcpp-httplib-dev libicu-dev
   chromium chromium-driver python3-selenium
   fonts-noto-cjk fonts-dejavu-core fonts-freefont-ttf desktop-file-utils
   xvfb xauth imagemagick openbox xdotool x11-utils xclip
