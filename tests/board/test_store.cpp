@@ -88,6 +88,8 @@ protected:
         QUrl url(QString::fromUtf8(pg));
         m_admin = adminConnection(url);
         ASSERT_TRUE(m_admin.isOpen()) << m_admin.lastError().text().toStdString();
+        QSqlQuery quiet(m_admin);
+        quiet.exec(QStringLiteral("SET client_min_messages = warning"));
         QSqlQuery create(m_admin);
         ASSERT_TRUE(create.exec(QStringLiteral("CREATE SCHEMA %1").arg(QString::fromStdString(m_schema))))
             << create.lastError().text().toStdString();
@@ -448,6 +450,40 @@ TEST_P(StoreTest, AConnectionLostBetweenCallsIsReplacedWithoutAFailedRequest)
     const ParsedReport report = makeReport(m_random, 0, false);
     EXPECT_EQ(store->addPosts(cleanName("after"), std::span(&report, 1), "")[0].outcome, PostOutcome::Added);
     EXPECT_EQ(store->postCount(), 1);
+}
+
+// With VELMORA_TEST_PG_STOP and VELMORA_TEST_PG_START (shell commands that stop and start the
+// server of VELMORA_TEST_PG), the store is taken through a restart of its database.
+TEST_P(StoreTest, ADatabaseStoppedIsUnavailableQuicklyAndServesAgainWhenBack)
+{
+    const char* stop = std::getenv("VELMORA_TEST_PG_STOP");
+    const char* start = std::getenv("VELMORA_TEST_PG_START");
+    if (GetParam() != "postgresql" || !stop || !start)
+        GTEST_SKIP() << "VELMORA_TEST_PG_STOP and VELMORA_TEST_PG_START are not given";
+    const auto store = open();
+    ASSERT_TRUE(store);
+    const ParsedReport before = makeReport(m_random, 2, false);
+    const std::int64_t id = store->addPosts(cleanName("before"), std::span(&before, 1), "")[0].id;
+    m_admin.close();
+    ASSERT_EQ(std::system(stop), 0);
+    std::chrono::steady_clock::duration slowest{};
+    for (int call = 0; call < 3; ++call) {
+        const auto began = std::chrono::steady_clock::now();
+        EXPECT_THROW(store->boardPage(0, 10), StoreUnavailable);
+        EXPECT_THROW(store->addPosts(cleanName("during"), std::span(&before, 1), ""), StoreUnavailable);
+        slowest = std::max(slowest, std::chrono::steady_clock::now() - began);
+    }
+    EXPECT_LT(slowest, std::chrono::milliseconds(2500));
+    RecordProperty("slowest_two_unavailable_calls_ms",
+                   int(std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count()));
+    ASSERT_EQ(std::system(start), 0);
+    EXPECT_EQ(store->post(id)->name, "before");
+    const ParsedReport after = makeReport(m_random, 2, false);
+    EXPECT_EQ(store->addPosts(cleanName("after"), std::span(&after, 1), "")[0].outcome, PostOutcome::Added);
+    EXPECT_EQ(store->postCount(), 2);
+    ASSERT_TRUE(m_admin.open());
+    QSqlQuery quiet(m_admin);
+    quiet.exec(QStringLiteral("SET client_min_messages = warning"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, StoreTest, testing::Values("sqlite", "postgresql"),

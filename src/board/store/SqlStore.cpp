@@ -181,8 +181,8 @@ const std::vector<Migration>& migrations()
              "CREATE UNIQUE INDEX posts_name_report ON posts (name_key, fingerprint)",
              "CREATE INDEX posts_name ON posts (name_key, id)",
              "CREATE INDEX posts_group ON posts (level_index, reference_used, name_key, score)",
-             "CREATE TABLE post_count (only INTEGER PRIMARY KEY CHECK (only = 1), n BIGINT NOT NULL)",
-             "INSERT INTO post_count (only, n) SELECT 1, count(*) FROM posts",
+             "CREATE TABLE post_count (slot INTEGER PRIMARY KEY CHECK (slot = 1), n BIGINT NOT NULL)",
+             "INSERT INTO post_count (slot, n) SELECT 1, count(*) FROM posts",
              "CREATE TABLE rate_hits (bucket TEXT NOT NULL, address_hash TEXT NOT NULL, window_start BIGINT NOT NULL, "
              "hits INTEGER NOT NULL, PRIMARY KEY (bucket, address_hash, window_start))",
              "CREATE INDEX rate_hits_age ON rate_hits (window_start)",
@@ -191,8 +191,8 @@ const std::vector<Migration>& migrations()
              "CREATE UNIQUE INDEX posts_name_report ON posts (name_key, fingerprint)",
              "CREATE INDEX posts_name ON posts (name_key, id)",
              "CREATE INDEX posts_group ON posts (level_index, reference_used, name_key, score)",
-             "CREATE TABLE post_count (only INTEGER PRIMARY KEY CHECK (only = 1), n BIGINT NOT NULL)",
-             "INSERT INTO post_count (only, n) SELECT 1, count(*) FROM posts",
+             "CREATE TABLE post_count (slot INTEGER PRIMARY KEY CHECK (slot = 1), n BIGINT NOT NULL)",
+             "INSERT INTO post_count (slot, n) SELECT 1, count(*) FROM posts",
              "CREATE TABLE rate_hits (bucket TEXT NOT NULL, address_hash TEXT NOT NULL, window_start BIGINT NOT NULL, "
              "hits INTEGER NOT NULL, PRIMARY KEY (bucket, address_hash, window_start))",
              "CREATE INDEX rate_hits_age ON rate_hits (window_start)",
@@ -251,10 +251,19 @@ public:
             transaction(db, [&] {
                 if (m_connection.backend == Backend::Postgres)
                     exec(db, QStringLiteral("SELECT pg_advisory_xact_lock(7310411)"));
-                exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS schema_migrations (version INTEGER PRIMARY KEY, "
-                                        "applied_at BIGINT NOT NULL)"));
-                exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS board_settings (name TEXT PRIMARY KEY, value TEXT "
-                                        "NOT NULL)"));
+                if (m_connection.backend == Backend::Postgres) {
+                    // Asked first rather than CREATE .. IF NOT EXISTS, whose notice every start would log.
+                    exec(db, QStringLiteral(
+                                 "DO $$ BEGIN IF to_regclass('schema_migrations') IS NULL THEN CREATE TABLE schema_migrations "
+                                 "(version INTEGER PRIMARY KEY, applied_at BIGINT NOT NULL); END IF; IF "
+                                 "to_regclass('board_settings') IS NULL THEN CREATE TABLE board_settings (name TEXT PRIMARY "
+                                 "KEY, value TEXT NOT NULL); END IF; END $$"));
+                } else {
+                    exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS schema_migrations (version INTEGER PRIMARY KEY, "
+                                            "applied_at BIGINT NOT NULL)"));
+                    exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS board_settings (name TEXT PRIMARY KEY, value TEXT "
+                                            "NOT NULL)"));
+                }
                 for (const Migration& migration : migrations()) {
                     QSqlQuery done = exec(db, QStringLiteral("SELECT count(*) FROM schema_migrations WHERE version = ?"),
                                           {migration.version});
@@ -342,7 +351,7 @@ public:
                     added.push_back({PostOutcome::AlreadyPosted, earlier.value(0).toLongLong()});
                 }
                 if (newPosts > 0)
-                    exec(db, QStringLiteral("UPDATE post_count SET n = n + ? WHERE only = 1"), {newPosts});
+                    exec(db, QStringLiteral("UPDATE post_count SET n = n + ? WHERE slot = 1"), {newPosts});
             });
             return added;
         });
@@ -367,7 +376,7 @@ public:
     std::int64_t postCount() override
     {
         return run([&](QSqlDatabase& db) {
-            QSqlQuery query = exec(db, QStringLiteral("SELECT n FROM post_count WHERE only = 1"));
+            QSqlQuery query = exec(db, QStringLiteral("SELECT n FROM post_count WHERE slot = 1"));
             return query.next() ? std::int64_t(query.value(0).toLongLong()) : std::int64_t(0);
         });
     }
@@ -465,7 +474,7 @@ public:
                     exec(db, QStringLiteral("DELETE FROM posts WHERE id = ? AND password_hash = ?"), {qlonglong(id), *hash});
                 deleted = remove.numRowsAffected() > 0;
                 if (deleted)
-                    exec(db, QStringLiteral("UPDATE post_count SET n = n - 1 WHERE only = 1"));
+                    exec(db, QStringLiteral("UPDATE post_count SET n = n - 1 WHERE slot = 1"));
             });
             return deleted ? DeleteOutcome::Deleted : DeleteOutcome::NotFound;
         });
@@ -705,9 +714,14 @@ private:
         const QString code = error.nativeErrorCode();
         const std::string message = error.text().toStdString();
         if (m_connection.backend == Backend::Sqlite) {
-            // SQLITE_BUSY, SQLITE_LOCKED: another writer held on past the wait.
-            if (code == u"5" || code == u"6" || code.startsWith(u"5 ") || error.type() == QSqlError::ConnectionError)
-                throw StoreUnavailable("the database is busy: " + message);
+            // Another writer held on past the wait (BUSY, LOCKED), or the file cannot be written
+            // now (IOERR, FULL, CANTOPEN): states an operator or time clears, not faults of
+            // the statement. Qt files some statement failures as connection errors, so only the
+            // code counts.
+            bool number = false;
+            const int primary = code.toInt(&number) & 0xFF;
+            if (number && (primary == 5 || primary == 6 || primary == 10 || primary == 13 || primary == 14))
+                throw StoreUnavailable("the database is unavailable: " + message);
             throw StoreError(message + " in: " + sql.left(120).toStdString());
         }
         // Connection exceptions, the server shutting down or not yet up, too many clients.
