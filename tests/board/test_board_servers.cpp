@@ -21,7 +21,7 @@ const std::string kProgram = VELMORA_BOARD_PROGRAM;
 
 std::string report(long serial)
 {
-    std::mt19937 random(unsigned(serial));
+    std::mt19937 random{unsigned(serial)};
     return sampleReport(random, serial);
 }
 
@@ -162,6 +162,8 @@ TEST(BoardServers, DatabaseStoppedUnderARunningBoard)
     poster.join();
 
     EXPECT_TRUE(board.running());
+    std::printf("outage: %zu posts acknowledged (%zu by the time the board served again), %d answered 503\n",
+                acknowledged.size(), before, answers[503]);
     EXPECT_EQ(unanswered, 0);
     EXPECT_GT(answers[503], 0) << "the poster never met the outage";
     EXPECT_GT(acknowledged.size(), before) << "posting did not come back";
