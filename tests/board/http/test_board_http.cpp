@@ -363,7 +363,7 @@ TEST_F(BoardHttp, NamesAndReportsAreShownAsText)
     const Sent posted = browser.postForm("/post", "/post", postFields(script, report(Edition::English, 2, 4, -1)));
     ASSERT_EQ(posted.status, 303) << posted.body;
     for (const std::string& path : {std::string("/"), posted.header("Location"), std::string("/rankings"),
-                                    "/name?n=%3Cscript%3Ealert(1)%3C%2Fscript%3E"}) {
+                                    std::string("/name?n=%3Cscript%3Ealert(1)%3C%2Fscript%3E")}) {
         const Sent page = browser.get(path);
         EXPECT_EQ(page.status, 200) << path;
         EXPECT_EQ(page.body.find("<script"), std::string::npos) << path;
