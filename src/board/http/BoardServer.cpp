@@ -418,11 +418,18 @@ struct BoardServer::Impl {
 
     void log(const httplib::Request& req, const httplib::Response& res)
     {
-        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t_requestStart).count();
+        // A request that never reached the routes (a request line that could not be read) has no start.
+        char took[32] = "-";
+        if (t_requestStart != Clock::time_point()) {
+            const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t_requestStart).count();
+            std::snprintf(took, sizeof took, "%.1fms", ms);
+        }
+        t_requestStart = Clock::time_point();
         char line[1024];
-        const int length = std::snprintf(line, sizeof line, "%s %s %s %.200s %d %zu %.1fms\n", isoNow().c_str(),
-                                         clientOf(req).c_str(), req.method.c_str(), req.path.c_str(), res.status,
-                                         res.body.size(), ms);
+        const std::string client = req.remote_addr.empty() ? std::string("-") : clientOf(req);
+        const int length = std::snprintf(line, sizeof line, "%s %s %s %.200s %d %zu %s\n", isoNow().c_str(),
+                                         client.c_str(), req.method.empty() ? "-" : req.method.c_str(),
+                                         req.path.c_str(), res.status, res.body.size(), took);
         // One write per line, so lines of several workers never interleave.
         if (length > 0)
             (void)!::write(STDERR_FILENO, line, std::min<std::size_t>(std::size_t(length), sizeof line - 1));
@@ -477,6 +484,8 @@ struct BoardServer::Impl {
             res.set_content(std::string(styleSheet()), "text/css; charset=utf-8");
         });
         http.Get("/health", guarded(&Impl::health));
+        // Browsers ask for it on their own; an empty answer keeps a 404 out of their consoles.
+        http.Get("/favicon.ico", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
     }
 
     void boardCsv(const httplib::Request&, httplib::Response& res) { csv(res, std::nullopt, "velmora-board.csv"); }

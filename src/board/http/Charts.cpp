@@ -45,11 +45,12 @@ void writeMissChart(HtmlWriter& html, const std::array<double, exercise::kPitchC
     constexpr double width = 640, height = 280, left = 48, right = 12, top = 24, bottom = 36;
     const double plotHeight = height - top - bottom;
     const double zeroY = top + plotHeight / 2;
-    double largest = 5;
+    double largest = 4;
     for (double c : cents)
         largest = std::max(largest, std::abs(c));
-    // A scale in whole steps of 5 cents, so the grid lines carry round numbers.
-    const double scale = std::ceil(largest / 5) * 5;
+    // A scale in steps of 4 cents, so that the half-way grid lines carry whole numbers too, with
+    // room beyond the longest bar for its value.
+    const double scale = std::ceil(largest * 1.15 / 4) * 4;
     const double perCent = (plotHeight / 2) / scale;
     const double slot = (width - left - right) / exercise::kPitchClasses;
 

@@ -291,7 +291,7 @@ TEST_F(BoardHttp, PostIsSeenOnBoardNameAndRankingsAndDeletedOnlyWithItsPassword)
 TEST_F(BoardHttp, RefusalsAreClearPagesInTheReadersLanguageAndStoreNothing)
 {
     BoardOptions options;
-    options.postsPerMinute = 3;
+    options.postsPerMinute = 2;
     startBoard(options);
     Browser japanese(port(), "ja,en;q=0.5");
     const std::string valid = report(Edition::Japanese, 0, 2, 1);
@@ -321,7 +321,8 @@ TEST_F(BoardHttp, RefusalsAreClearPagesInTheReadersLanguageAndStoreNothing)
     EXPECT_EQ(japanese.postForm("/post", "/post", honey).status, 400);
     EXPECT_EQ(m_store->postCount(), 0);
 
-    // Three attempts a minute were allowed; the fourth is refused with when to come back.
+    // Two posts a minute were let through to be checked (and refused); the third is refused with
+    // when to come back, though it is valid. Forms without a token never reach the count.
     const Sent limited = japanese.postForm("/post", "/post", postFields("Ren", valid));
     EXPECT_EQ(limited.status, 429);
     EXPECT_FALSE(limited.header("Retry-After").empty());
@@ -376,9 +377,10 @@ TEST_F(BoardHttp, SilentClientIsCutOffAfterTheTimeout)
     startBoard();
     const auto start = std::chrono::steady_clock::now();
     // Half a request line, then nothing: the server must give up, not wait for ever.
-    const std::string answer = sendRaw(port(), "GET / HTTP/1.1\r\nHost: 127.0", 12);
+    const std::string answer = sendRaw(port(), "GET / HTTP/1.1\r\nHost: 127.0", 20);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_LT(seconds, 11.0);
+    // One 5 s timeout for the header line and one for the connection.
+    EXPECT_LT(seconds, 16.0);
     EXPECT_GE(seconds, 4.0);
     EXPECT_EQ(answer.find("200 OK"), std::string::npos);
 }
@@ -389,7 +391,7 @@ TEST(HtmlWriter, EveryTextAndAttributeIsEscapedAndNamesAreChecked)
     html.open("a", {{"href", "/name?n=\"><script>"}, {"title", "it's"}})
         .text("<b>&amp;</b>")
         .close("a")
-        .element("p", "bad \xFF byte, NUL \0 too");
+        .element("p", std::string_view("bad \xFF byte, NUL \0 too", 21));
     EXPECT_EQ(html.html(), "<a href=\"/name?n=&quot;&gt;&lt;script&gt;\" title=\"it&#39;s\">&lt;b&gt;&amp;amp;&lt;/b&gt;</a>"
                            "<p>bad \xEF\xBF\xBD byte, NUL \xEF\xBF\xBD too</p>");
     EXPECT_THROW(html.open("p onclick=x"), std::invalid_argument);
