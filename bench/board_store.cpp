@@ -64,7 +64,7 @@ struct Result {
 
 Result measure(int threads, double seconds, const std::function<void(int thread, long i)>& operation)
 {
-    std::vector<Result> results(std::size_t(threads));
+    std::vector<Result> results(static_cast<std::size_t>(threads));
     std::vector<std::thread> workers;
     const auto until = Clock::now() + std::chrono::duration<double>(seconds);
     for (int t = 0; t < threads; ++t) {

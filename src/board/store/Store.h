@@ -94,10 +94,16 @@ public:
     virtual std::int64_t postCount() = 0;
     virtual std::optional<Post> post(std::int64_t id) = 0;
     // All about one name key: count, first, best, last, the newest `recentLimit` posts and the
-    // averages over the last 20. postCount 0 when nobody posted under it.
+    // averages over the last 20. postCount 0 when nobody posted under it. The posts in `recent`
+    // come without their report text (reportText empty): a name's page draws them, and a
+    // hundred reports would be most of what it reads.
     virtual NameSummary nameSummary(std::string_view nameKey, std::size_t recentLimit) = 0;
     // Each name's best post and last kMedianPosts posts of one group, for rank().
     virtual std::vector<RankingRow> rankingRows(RankingGroup group) = 0;
+    // Only what rank(group, rows, limit) needs for the first `limit` names of each list: the
+    // best posts of the best `limit` names and the last posts of the `limit` best medians, read
+    // from a table kept with the posts, so a rankings page costs the same at any size of board.
+    virtual std::vector<RankingRow> rankingRows(RankingGroup group, std::size_t /*limit*/) { return rankingRows(group); }
     virtual DeleteOutcome deletePost(std::int64_t id, std::string_view password) = 0;
 
     // Counts one request of `clientAddress` against `bucket` ("post", "page", ..) in fixed windows
