@@ -21,7 +21,7 @@ def expressions(columns, first, last, names):
     chosen = {
         "name": f"'learner-' || (1 + g % {names})",
         "name_key": f"'learner-' || (1 + g % {names})",
-        "posted_at": f"t.posted_at + (g - {last}) * 60000",
+        "posted_at": f"t.posted_at + (CAST(g AS BIGINT) - {last}) * 60000",
         "level_index": "g % 4",
         "reference_used": "(g / 4) % 2",
         "score": "100 - (g * 37) % 61",
@@ -53,7 +53,9 @@ def fill_sqlite(path, count, names):
 
 def psql(database, sql):
     admin = os.environ["VELMORA_TEST_POSTGRES_ADMIN"].split()
-    result = subprocess.run(admin + ["-d", database, "-Atc", sql], check=True, capture_output=True, text=True)
+    result = subprocess.run(admin + ["-d", database, "-Atc", sql], capture_output=True, text=True)
+    if result.returncode != 0:
+        sys.exit(f"board_fill: {result.stderr.strip()}")
     return result.stdout.strip()
 
 
