@@ -256,7 +256,8 @@ void poster(const Options& o, int index, Clock::time_point begin, Clock::time_po
     // The form once, from one server; its token and cookie then go with every post, to each
     // server in turn, as a browser behind a round-robin proxy sends them.
     std::string token, cookies;
-    for (long i = 0; next < end; ++i, next += interval) {
+    // A poster that fell behind does not catch up past the end: the run is as long for it too.
+    for (long i = 0; next < end && Clock::now() < end; ++i, next += interval) {
         std::this_thread::sleep_until(next);
         const int learner = int(random() % unsigned(o.names));
         if (token.empty()) {
