@@ -48,7 +48,10 @@ secret="bench secret shared by the servers"
 # Starts a board server on DATABASE with the benchmark's settings; its port in $started.
 start_board() {
   local database="$1" log="$work/board-${#pids[@]}-$RANDOM.log"
-  "$board" --db "$database" --listen 127.0.0.1:0 --workers 32 --trusted-proxy 127.0.0.1 \
+  # More workers than the load keeps connections open (32 readers and 8 posters): a worker stays
+  # with its connection while the client keeps it alive, so fewer would leave connections
+  # waiting for the 5 s keep-alive timeout of another.
+  "$board" --db "$database" --listen 127.0.0.1:0 --workers 48 --trusted-proxy 127.0.0.1 \
     --secret "$secret" 2>"$log" &
   pids+=($!)
   for _ in $(seq 300); do
