@@ -100,7 +100,7 @@ run_load() {
   shift
   local urls=()
   for port in "$@"; do urls+=(--url "http://127.0.0.1:$port"); done
-  "$client" "${urls[@]}" --readers 32 --seconds "$seconds" --post-rate 150 --names "$names" --forwarded \
+  "$client" "${urls[@]}" --warmup 3 --readers 32 --seconds "$seconds" --post-rate 150 --names "$names" --forwarded \
     --label "$label" --seed "$RANDOM" | tail -n +2 || true  # what went wrong is in its table
 }
 
@@ -135,8 +135,8 @@ if [ -n "$growth" ]; then
     for size in $sizes; do
       fill "$database" "$size"
       start_board "$database"
-      "$client" --url "http://127.0.0.1:$started" --readers 32 --seconds "$seconds" --post-rate 0 --names "$names" \
-        --forwarded --label "$backend, $size posts" --seed "$RANDOM" | tail -n +2 | grep -v acknowledged || true
+      "$client" --url "http://127.0.0.1:$started" --warmup 3 --readers 32 --seconds "$seconds" --post-rate 0 \
+        --names "$names" --forwarded --label "$backend, $size posts" --seed "$RANDOM" | tail -n +2 | grep -v acknowledged || true
       "$client" --url "http://127.0.0.1:$started" --readers 1 --seconds 3 --post-rate 0 --names "$names" \
         --pages rankings --label "$backend, $size posts" | tail -n +2 | grep -v acknowledged || true
       stop_boards

@@ -5,7 +5,7 @@
 //
 //   board_servers_load --url http://127.0.0.1:8080 [--url URL ...] [--readers 32] [--seconds 20]
 //              [--post-rate 150] [--posters 8] [--names 2000] [--forwarded] [--seed N]
-//              [--label TEXT] [--acknowledged FILE] [--pages board,name,rankings]
+//              [--label TEXT] [--acknowledged FILE] [--pages board,name,rankings] [--warmup S]
 //
 // The load of board_load (32 readers alternating the board page and a name's page, posts at
 // 150/s meanwhile, 2000 names), on servers started elsewhere. Several --url: the requests go
@@ -13,7 +13,8 @@
 // server and its posts go to each in turn, so the servers must accept each other's forms). --forwarded: every request carries X-Forwarded-For with the learner's own
 // address (10.x.y.z by name), for servers started with --trusted-proxy 127.0.0.1, so that the
 // servers' rate limits count learners and not the benchmark. Names are learner-1 .. learner-N.
-// --pages: what the readers open in turn (default board,name).
+// --pages: what the readers open in turn (default board,name). --warmup S: 64 readers for S
+// seconds first, not counted.
 #include "SampleReports.h"
 
 #include <httplib.h>
@@ -50,6 +51,7 @@ struct Options {
     std::string label;
     std::string acknowledgedFile;
     std::vector<std::string> kinds{"board", "name"};
+    double warmup = 0;
 };
 
 [[noreturn]] void usage(const char* problem)
@@ -88,6 +90,8 @@ Options parse(int argc, char** argv)
             o.label = value();
         else if (a == "--acknowledged")
             o.acknowledgedFile = value();
+        else if (a == "--warmup")
+            o.warmup = std::stod(value());
         else if (a == "--pages") {
             o.kinds.clear();
             std::string list = value();
@@ -299,6 +303,17 @@ int main(int argc, char** argv)
     const Options o = parse(argc, argv);
     Results results;
     std::atomic<long> serials{long(o.seed) * 10'000'000L};
+    // Servers open a database connection per worker at its first request; a warm-up of more
+    // readers than they have workers takes that out of the figures (it is measured apart).
+    if (o.warmup > 0) {
+        Results ignored;
+        const auto warmEnd = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.warmup));
+        std::vector<std::thread> warming;
+        for (int i = 0; i < 64; ++i)
+            warming.emplace_back(reader, std::cref(o), i, warmEnd, std::ref(ignored));
+        for (std::thread& t : warming)
+            t.join();
+    }
     const auto begin = Clock::now();
     const auto end = begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
     std::vector<std::thread> threads;
