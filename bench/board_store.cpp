@@ -5,8 +5,9 @@
 // Fills the database (a new SQLite file by default) with N posts under K names (reports made by
 // the program's own builder, posted 50 to a paste), then runs each operation from T threads for
 // S seconds and prints operations per second and the 50th/99th percentile latency: the board's
-// first page, a name's summary (50 recent posts), one post, a rate-limit hit, a new post, and a
-// group's ranking rows with rank().
+// first page, a name's summary (100 recent posts, as the name's page asks), one post, a
+// rate-limit hit, a new post, the rankings of all eight groups (50 names each, from the kept
+// standings) and one group ranked from all its posts.
 #include "board/store/Store.h"
 #include "exercise/Report.h"
 #include "exercise/Scoring.h"
@@ -141,6 +142,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < 2000; ++i)
         pool.push_back(makeReport(random));
     const auto fillBegan = Clock::now();
+    // (Opening an older database above also filled its standings from the posts.)
     const long already = store.postCount();
     long made = 0;
     constexpr long kPaste = 50;
@@ -158,13 +160,30 @@ int main(int argc, char** argv)
     const double fillSeconds = std::chrono::duration<double>(Clock::now() - fillBegan).count();
     std::printf("%s, %ld posts (%ld added in %.1f s), %d threads, %.0f s each\n", std::string(store.backendName()).c_str(),
                 store.postCount(), made, fillSeconds, threads, seconds);
-    std::printf("%-22s %10s %9s %9s %9s\n", "operation", "ops/s", "p50 ms", "p99 ms", "failures");
+    // The kept standings must rank as every post does.
+    int disagreements = 0;
+    for (int level = 0; level < 4; ++level) {
+        for (bool reference : {false, true}) {
+            const board::RankingGroup group{level, reference};
+            const board::Ranking kept = board::rank(group, store.rankingRows(group, 50), 50);
+            const board::Ranking all = board::rank(group, store.rankingRows(group), 50);
+            bool same = kept.best.size() == all.best.size() && kept.median.size() == all.median.size();
+            for (std::size_t i = 0; same && i < kept.best.size(); ++i)
+                same = kept.best[i].post.postId == all.best[i].post.postId;
+            for (std::size_t i = 0; same && i < kept.median.size(); ++i)
+                same = kept.median[i].nameKey == all.median[i].nameKey && kept.median[i].median == all.median[i].median;
+            disagreements += !same;
+        }
+    }
+    std::printf("rankings from the kept standings and from every post: %s\n",
+                disagreements ? "DIFFER" : "the same in all 8 groups");
+    std::printf("%-26s %10s %9s %9s %9s\n", "operation", "ops/s", "p50 ms", "p99 ms", "failures");
 
     std::atomic<long> nextPost{0};
     const std::vector<std::pair<const char*, std::function<void(int, long)>>> operations{
         {"board page", [&](int, long) { store.boardPage(0, 20); }},
         {"name summary", [&](int t, long i) {
-             store.nameSummary(board::cleanName("name " + std::to_string((i * 7 + t) % namesUsed)).key, 50);
+             store.nameSummary(board::cleanName("name " + std::to_string((i * 7 + t) % namesUsed)).key, 100);
          }},
         {"one post", [&](int t, long i) { store.post(1 + (i * 131 + t) % std::max(1L, posts)); }},
         {"rate-limit hit", [&](int t, long i) { store.hit("bench", "198.51.100." + std::to_string((i + t) % 250), 1'000'000, 60); }},
@@ -173,14 +192,19 @@ int main(int argc, char** argv)
              report.fingerprint = "bench-" + std::to_string(nextPost++) + "-" + std::to_string(std::time(nullptr));
              store.addPosts(board::cleanName("poster " + std::to_string(t)), std::span(&report, 1), "");
          }},
-        {"ranking (one group)", [&](int, long i) {
+        {"rankings page (8 groups)", [&](int, long) {
+             for (int level = 0; level < 4; ++level)
+                 for (bool reference : {false, true})
+                     board::rank({level, reference}, store.rankingRows({level, reference}, 50), 50);
+         }},
+        {"one group, every post", [&](int, long i) {
              const board::RankingGroup group{int(i % 4), i % 2 == 0};
              board::rank(group, store.rankingRows(group), 50);
          }},
     };
     for (const auto& [name, operation] : operations) {
         const Result result = measure(threads, seconds, operation);
-        std::printf("%-22s %10.0f %9.2f %9.2f %9ld\n", name, double(result.operations) / seconds,
+        std::printf("%-26s %10.0f %9.2f %9.2f %9ld\n", name, double(result.operations) / seconds,
                     percentile(result.latenciesMs, 0.50), percentile(result.latenciesMs, 0.99), result.failures);
         std::fflush(stdout);
     }

@@ -161,11 +161,128 @@ std::optional<QTime> readTime(const QString& text, const QLocale& locale, const 
     return time;
 }
 
+// How much of `text` from `from` has the shape of `format` (digits where numbers go, a word
+// where a name goes, the literals as they are): a cheap look before Qt's parser, which is slow,
+// and where the date ends. Unknown for fields it does not know.
+struct Shape {
+    enum { Mismatch, Length, Unknown } kind = Unknown;
+    qsizetype length = 0;
+};
+
+Shape shapeOf(const QString& text, qsizetype from, const QString& format)
+{
+    qsizetype at = from;
+    auto digits = [&](int least, int most) {
+        int count = 0;
+        while (count < most && at < text.size() && text[at].isDigit()) {
+            ++at;
+            ++count;
+        }
+        return count >= least;
+    };
+    auto word = [&] {
+        const qsizetype start = at;
+        while (at < text.size() && !text[at].isDigit() && text[at] != u' ')
+            ++at;
+        return at > start;
+    };
+    for (qsizetype i = 0; i < format.size();) {
+        const QChar c = format[i];
+        if (c == u'\'') {
+            // Quoted literal text; '' is one quote.
+            qsizetype end = i + 1;
+            QString literal;
+            while (end < format.size()) {
+                if (format[end] == u'\'') {
+                    if (end + 1 < format.size() && format[end + 1] == u'\'') {
+                        literal += u'\'';
+                        end += 2;
+                        continue;
+                    }
+                    break;
+                }
+                literal += format[end++];
+            }
+            if (end == i + 1 && end < format.size())
+                literal = QStringLiteral("'");
+            if (text.mid(at, literal.size()) != literal)
+                return {Shape::Mismatch};
+            at += literal.size();
+            i = end + 1;
+            continue;
+        }
+        qsizetype run = 1;
+        while (i + run < format.size() && format[i + run] == c)
+            ++run;
+        // "AP", "ap": one AM/PM field.
+        if ((c == u'a' || c == u'A') && run == 1 && i + 1 < format.size() &&
+            (format[i + 1] == u'p' || format[i + 1] == u'P'))
+            run = 2;
+        bool matches = true;
+        switch (c.unicode()) {
+        case u'd':
+        case u'M':
+            matches = run == 1 ? digits(1, 2) : run == 2 ? digits(2, 2) : word();
+            break;
+        case u'y':
+            if (run != 2 && run != 4)
+                return {Shape::Unknown};
+            matches = digits(int(run), int(run));
+            break;
+        case u'h':
+        case u'H':
+        case u'm':
+        case u's':
+            matches = run == 1 ? digits(1, 2) : run == 2 ? digits(2, 2) : false;
+            break;
+        case u'z':
+            matches = run == 1 ? digits(1, 3) : digits(3, 3);
+            break;
+        case u'a':
+        case u'A':
+            matches = word();
+            break;
+        default:
+            if (c.isLetter() && c.unicode() < 0x80)
+                return {Shape::Unknown};  // a field this look does not know
+            for (qsizetype k = 0; k < run; ++k, ++at)
+                if (at >= text.size() || text[at] != c)
+                    return {Shape::Mismatch};
+            break;
+        }
+        if (!matches)
+            return {Shape::Mismatch};
+        i += run;
+    }
+    return {Shape::Length, at - from};
+}
+
 // The date alone when the time of day was 0:00:00 to the second, else date, one space, time.
 // Read in UTC: the player's zone is unknown, and the server's DST gaps must not touch it.
 std::optional<QDateTime> readDateTime(std::string_view written, const ReportDateFormat& format)
 {
     const QString text = withPlainSpaces(QString::fromUtf8(written.data(), qsizetype(written.size())));
+    const QString timeFormat = withPlainSpaces(format.formats.longTime);
+    const Shape date = shapeOf(text, 0, withPlainSpaces(format.formats.shortDate));
+    if (date.kind == Shape::Mismatch)
+        return std::nullopt;
+    if (date.kind == Shape::Length) {
+        if (date.length == text.size()) {
+            if (const auto day = readDate(text, format))
+                return QDateTime(*day, QTime(0, 0), Qt::UTC);
+            return std::nullopt;
+        }
+        if (text[date.length] != u' ')
+            return std::nullopt;
+        const Shape time = shapeOf(text, date.length + 1, timeFormat);
+        if (time.kind == Shape::Mismatch || (time.kind == Shape::Length && date.length + 1 + time.length != text.size()))
+            return std::nullopt;
+        const auto day = readDate(text.left(date.length), format);
+        const auto clock = day ? readTime(text.mid(date.length + 1), format.locale, format.formats.longTime) : std::nullopt;
+        if (day && clock && clock->msecsSinceStartOfDay() >= 1000)
+            return QDateTime(*day, *clock, Qt::UTC);
+        return std::nullopt;
+    }
     if (const auto date = readDate(text, format))
         return QDateTime(*date, QTime(0, 0), Qt::UTC);
     for (qsizetype space = text.indexOf(u' '); space >= 0; space = text.indexOf(u' ', space + 1)) {

@@ -40,6 +40,7 @@ TEST(Names, RefusesEmptyOverlongAndNonTextNames)
 {
     EXPECT_EQ(cleanName("").problem, NameProblem::Empty);
     EXPECT_EQ(cleanName(" \u200B\u200E\u3000\r\n").problem, NameProblem::Empty);
+    EXPECT_EQ(cleanName("\u3164\u115F\uFE0F").problem, NameProblem::Empty);  // Hangul fillers, a variation selector
     EXPECT_EQ(cleanName("a\xFF").problem, NameProblem::NotText);
     EXPECT_EQ(cleanName("\xED\xA0\x80").problem, NameProblem::NotText);
     std::string forty;

@@ -158,13 +158,13 @@ TEST_P(StoreTest, MigratesOnceAndKeepsPostsAcrossOpens)
         const auto store = open();
         ASSERT_TRUE(store);
         EXPECT_EQ(store->backendName(), GetParam());
-        EXPECT_EQ(store->schemaVersion(), 2);
+        EXPECT_EQ(store->schemaVersion(), 3);
         id = store->addPosts(name, std::span(&report, 1), "").at(0).id;
         m_stores.clear();
     }
     const auto again = open();
     ASSERT_TRUE(again);
-    EXPECT_EQ(again->schemaVersion(), 2);
+    EXPECT_EQ(again->schemaVersion(), 3);
     EXPECT_EQ(again->postCount(), 1);
     const std::optional<Post> post = again->post(id);
     ASSERT_TRUE(post);
@@ -180,6 +180,30 @@ TEST_P(StoreTest, MigratesOnceAndKeepsPostsAcrossOpens)
     EXPECT_EQ(post->startText, report.startText);
     EXPECT_EQ(post->postedAt, m_now.load());
     EXPECT_FALSE(post->deletable);
+}
+
+TEST_P(StoreTest, TextsComeBackExactlyAsWrittenWhateverTheyHold)
+{
+    const auto store = open();
+    ASSERT_TRUE(store);
+    ParsedReport report = makeReport(m_random, 1, false);
+    const std::string awkward = "O'Brien \\' \\x41 ''; DROP TABLE posts; -- ? $1 $$ \u3000 \xF0\x9F\x8E\xB9";
+    report.device = awkward;
+    report.instrument = "\\";
+    report.text = report.text + awkward;
+    const CleanedName name = cleanName("Ann O'Neil \\ ?");
+    ASSERT_TRUE(name.ok());
+    const std::int64_t id = store->addPosts(name, std::span(&report, 1), "pass'word\\")[0].id;
+    const std::optional<Post> post = store->post(id);
+    ASSERT_TRUE(post);
+    EXPECT_EQ(post->device, awkward);
+    EXPECT_EQ(post->instrument, "\\");
+    EXPECT_EQ(post->reportText, report.text);
+    EXPECT_EQ(post->name, name.shown);
+    EXPECT_EQ(store->nameSummary(name.key, 5).postCount, 1);
+    EXPECT_EQ(store->hit("post", awkward, 5, 60).count, 1);
+    EXPECT_EQ(store->deletePost(id, "pass'word\\"), DeleteOutcome::Deleted);
+    EXPECT_EQ(store->postCount(), 0);
 }
 
 TEST_P(StoreTest, AReportIsPostedOncePerNameKey)
@@ -302,6 +326,36 @@ TEST_P(StoreTest, NameSummaryAndRankingsFromTheStoreAgreeWithTheRules)
     EXPECT_EQ(fromRows.median[0].nameKey, "bob");
     EXPECT_EQ(fromRows.median[0].median, 90);
     EXPECT_EQ(fromRows.median[1].median, 85);
+
+    // The first names of each list, from the standings kept with the posts, as from every post.
+    auto expectSameHead = [&](std::size_t limit) {
+        const Ranking head = rank(group, store->rankingRows(group, limit), limit);
+        const Ranking full = rank(group, store->rankingRows(group), 100);
+        ASSERT_EQ(head.best.size(), std::min(limit, full.best.size())) << limit;
+        ASSERT_EQ(head.median.size(), std::min(limit, full.median.size())) << limit;
+        for (std::size_t i = 0; i < head.best.size(); ++i)
+            EXPECT_EQ(head.best[i].post.postId, full.best[i].post.postId) << limit << " " << i;
+        for (std::size_t i = 0; i < head.median.size(); ++i) {
+            EXPECT_EQ(head.median[i].nameKey, full.median[i].nameKey) << limit << " " << i;
+            EXPECT_EQ(head.median[i].median, full.median[i].median) << limit << " " << i;
+        }
+    };
+    for (std::size_t limit : {1, 2, 3, 10})
+        expectSameHead(limit);
+    // A new best and a median that moves, then the best taken back: the standings follow.
+    const ParsedReport top = makeReport(m_random, 0, false, 100);
+    const std::int64_t topId = store->addPosts(cleanName("CY"), std::span(&top, 1), "pw")[0].id;
+    EXPECT_EQ(rank(group, store->rankingRows(group, 1), 1).best.at(0).post.postId, topId);
+    for (int score : {100, 100, 100}) {
+        const ParsedReport more = makeReport(m_random, 0, false, score);
+        store->addPosts(cleanName("cy"), std::span(&more, 1), "");
+    }
+    EXPECT_EQ(rank(group, store->rankingRows(group, 1), 1).median.at(0).nameKey, "cy");
+    expectSameHead(2);
+    EXPECT_EQ(store->deletePost(topId, "pw"), DeleteOutcome::Deleted);
+    EXPECT_NE(rank(group, store->rankingRows(group, 1), 1).best.at(0).post.postId, topId);
+    expectSameHead(1);
+    expectSameHead(10);
 }
 
 TEST_P(StoreTest, DeletesOnlyWithThePassword)
@@ -500,6 +554,8 @@ TEST(StoreOpen, SaysWhyADatabaseCannotBeUsed)
     EXPECT_NE(result.error.find("cannot open"), std::string::npos) << result.error;
     options.connection = "postgresql://[bad";
     EXPECT_FALSE(Store::open(options).error.empty());
+    options.connection = ":memory:";  // one database per thread would be no board at all
+    EXPECT_FALSE(Store::open(options).store);
 }
 
 TEST(StoreOpen, APostgreSQLServerThatIsNotThereIsUnavailableAtOnce)

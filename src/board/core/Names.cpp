@@ -4,14 +4,16 @@
 #include <QList>
 #include <QStringDecoder>
 
+#include <unicode/uchar.h>
 #include <unicode/unorm2.h>
 
 namespace velmora::board {
 namespace {
 
-// Characters that draw nothing or reorder what follows: controls (Cc), and format characters
-// (Cf: the bidi embeddings, overrides and isolates, zero-width space and joiners, word joiner,
-// byte-order mark, soft hyphen). A name could otherwise look like another or flip the page.
+// Characters that draw nothing or reorder what follows: controls (Cc), format characters (Cf:
+// the bidi embeddings, overrides and isolates, zero-width space and joiners, word joiner,
+// byte-order mark, soft hyphen) and the rest of Unicode's default-ignorable ones (Hangul
+// fillers, variation selectors). A name could otherwise look like another or flip the page.
 bool invisible(char32_t code)
 {
     switch (QChar::category(code)) {
@@ -20,7 +22,7 @@ bool invisible(char32_t code)
     case QChar::Other_Surrogate:
         return true;
     default:
-        return false;
+        return u_hasBinaryProperty(UChar32(code), UCHAR_DEFAULT_IGNORABLE_CODE_POINT);
     }
 }
 

@@ -48,6 +48,11 @@ std::optional<Connection> parseConnection(const StoreOptions& options, std::stri
         error = "no database given";
         return std::nullopt;
     }
+    if (text == u":memory:" || text.startsWith(u"file:")) {
+        // Every thread has a connection of its own, and each would get a database of its own.
+        error = "the board needs a database file or a postgresql:// address, not " + options.connection;
+        return std::nullopt;
+    }
     if (!text.startsWith(u"postgresql://") && !text.startsWith(u"postgres://")) {
         connection.backend = Backend::Sqlite;
         connection.driver = QStringLiteral("QSQLITE");
@@ -122,6 +127,10 @@ std::array<int, exercise::kPitchClasses> centsFrom(const QString& text)
 const char* kPostColumns =
     "id, name, name_key, posted_at, edition, level_index, reference_used, score, user_cents, exact_cents, device, "
     "instrument, start_text, end_text, duration_text, report_text, fingerprint, password_hash IS NOT NULL";
+// The same columns with the report text left out (an empty text in its place).
+const char* kPostColumnsWithoutText =
+    "id, name, name_key, posted_at, edition, level_index, reference_used, score, user_cents, exact_cents, device, "
+    "instrument, start_text, end_text, duration_text, '', fingerprint, password_hash IS NOT NULL";
 
 Post postFrom(const QSqlQuery& query)
 {
@@ -151,6 +160,7 @@ struct Migration {
     int version;
     std::vector<const char*> sqlite;
     std::vector<const char*> postgres;
+    bool refillsRankings = false;  // the ranking table is filled from the posts after it
 };
 
 // Applied in order at open, each recorded with its version; never edited once released:
@@ -197,6 +207,32 @@ const std::vector<Migration>& migrations()
              "hits INTEGER NOT NULL, PRIMARY KEY (bucket, address_hash, window_start))",
              "CREATE INDEX rate_hits_age ON rate_hits (window_start)",
          }},
+        {3,
+         {
+             // Each name's standing in each group, kept with the posts: the rankings read the
+             // first names from here instead of every post of a group.
+             "CREATE TABLE name_rankings (level_index INTEGER NOT NULL, reference_used INTEGER NOT NULL, name_key TEXT "
+             "NOT NULL, name TEXT NOT NULL, best_id BIGINT NOT NULL, best_score INTEGER NOT NULL, best_posted_at BIGINT "
+             "NOT NULL, median INTEGER, median_reached_at BIGINT, median_post_id BIGINT, PRIMARY KEY (level_index, "
+             "reference_used, name_key))",
+             "CREATE INDEX name_rankings_best ON name_rankings (level_index, reference_used, best_score DESC, "
+             "best_posted_at, best_id)",
+             "CREATE INDEX name_rankings_median ON name_rankings (level_index, reference_used, median DESC, "
+             "median_reached_at, median_post_id)",
+             "CREATE INDEX posts_group_recent ON posts (level_index, reference_used, name_key, posted_at, id)",
+         },
+         {
+             "CREATE TABLE name_rankings (level_index INTEGER NOT NULL, reference_used INTEGER NOT NULL, name_key TEXT "
+             "NOT NULL, name TEXT NOT NULL, best_id BIGINT NOT NULL, best_score INTEGER NOT NULL, best_posted_at BIGINT "
+             "NOT NULL, median INTEGER, median_reached_at BIGINT, median_post_id BIGINT, PRIMARY KEY (level_index, "
+             "reference_used, name_key))",
+             "CREATE INDEX name_rankings_best ON name_rankings (level_index, reference_used, best_score DESC, "
+             "best_posted_at, best_id)",
+             "CREATE INDEX name_rankings_median ON name_rankings (level_index, reference_used, median DESC, "
+             "median_reached_at, median_post_id)",
+             "CREATE INDEX posts_group_recent ON posts (level_index, reference_used, name_key, posted_at, id)",
+         },
+         true},
     };
     return list;
 }
@@ -272,6 +308,15 @@ public:
                     for (const char* statement :
                          m_connection.backend == Backend::Sqlite ? migration.sqlite : migration.postgres)
                         exec(db, QString::fromUtf8(statement));
+                    if (migration.refillsRankings) {
+                        QSqlQuery keys = exec(db, QStringLiteral("SELECT DISTINCT level_index, reference_used, name_key "
+                                                                 "FROM posts"));
+                        std::vector<std::pair<RankingGroup, QString>> standings;
+                        while (keys.next())
+                            standings.push_back({{keys.value(0).toInt(), keys.value(1).toInt() != 0}, keys.value(2).toString()});
+                        for (const auto& [group, key] : standings)
+                            refreshRanking(db, group, key);
+                    }
                     exec(db, QStringLiteral("INSERT INTO schema_migrations (version, applied_at) VALUES (?, ?)"),
                          {migration.version, qlonglong(m_options.clock())});
                 }
@@ -350,8 +395,14 @@ public:
                         throw StoreError("a post was neither added nor found");
                     added.push_back({PostOutcome::AlreadyPosted, earlier.value(0).toLongLong()});
                 }
-                if (newPosts > 0)
+                if (newPosts > 0) {
                     exec(db, QStringLiteral("UPDATE post_count SET n = n + ? WHERE slot = 1"), {newPosts});
+                    std::set<std::pair<int, bool>> groups;
+                    for (const exercise::ParsedReport& report : reports)
+                        groups.insert({report.levelIndex, report.referenceUsed});
+                    for (const auto& [level, reference] : groups)
+                        refreshRanking(db, {level, reference}, qstr(name.key));
+                }
             });
             return added;
         });
@@ -398,31 +449,38 @@ public:
             const QString key = qstr(nameKey);
             readTransaction(db, [&] {
                 summary = NameSummary{};
-                QSqlQuery count = exec(db, QStringLiteral("SELECT count(*) FROM posts WHERE name_key = ?"), {key});
-                summary.postCount = count.next() ? count.value(0).toLongLong() : 0;
-                if (summary.postCount == 0)
+                // Few statements: on PostgreSQL each is a round trip and a plan of its own.
+                QSqlQuery ends = exec(db,
+                                      QStringLiteral("SELECT count(*), min(id), max(id), (SELECT id FROM posts WHERE "
+                                                     "name_key = ? ORDER BY score DESC, posted_at, id LIMIT 1) FROM posts "
+                                                     "WHERE name_key = ?"),
+                                      {key, key});
+                if (!ends.next() || ends.value(0).toLongLong() == 0)
                     return;
-                QSqlQuery first = exec(
-                    db, QStringLiteral("SELECT %1 FROM posts WHERE name_key = ? ORDER BY id LIMIT 1").arg(kPostColumns), {key});
-                if (first.next())
-                    summary.first = postFrom(first);
-                QSqlQuery best = exec(db,
-                                      QStringLiteral("SELECT %1 FROM posts WHERE name_key = ? "
-                                                     "ORDER BY score DESC, posted_at, id LIMIT 1")
-                                          .arg(kPostColumns),
-                                      {key});
-                if (best.next())
-                    summary.best = postFrom(best);
+                summary.postCount = ends.value(0).toLongLong();
+                const qlonglong firstId = ends.value(1).toLongLong();
+                const qlonglong lastId = ends.value(2).toLongLong();
+                const qlonglong bestId = ends.value(3).toLongLong();
+                QSqlQuery three = exec(db, QStringLiteral("SELECT %1 FROM posts WHERE id IN (?, ?, ?)").arg(kPostColumns),
+                                       {firstId, bestId, lastId});
+                while (three.next()) {
+                    const Post post = postFrom(three);
+                    if (post.id == firstId)
+                        summary.first = post;
+                    if (post.id == bestId)
+                        summary.best = post;
+                    if (post.id == lastId)
+                        summary.last = post;
+                }
                 const std::size_t wanted = std::max(recentLimit, kAveragedPosts);
-                QSqlQuery recent = exec(
-                    db, QStringLiteral("SELECT %1 FROM posts WHERE name_key = ? ORDER BY id DESC LIMIT ?").arg(kPostColumns),
-                    {key, qlonglong(wanted)});
+                QSqlQuery recent = exec(db,
+                                        QStringLiteral("SELECT %1 FROM posts WHERE name_key = ? ORDER BY id DESC LIMIT ?")
+                                            .arg(kPostColumnsWithoutText),
+                                        {key, qlonglong(wanted)});
                 std::vector<Post> newestFirst;
                 while (recent.next())
                     newestFirst.push_back(postFrom(recent));
                 const std::vector<Post> oldestFirst(newestFirst.rbegin(), newestFirst.rend());
-                if (!oldestFirst.empty())
-                    summary.last = oldestFirst.back();
                 summary.miss = missProfile(oldestFirst);
                 const std::size_t kept = std::min(recentLimit, oldestFirst.size());
                 summary.recent.assign(oldestFirst.end() - std::ptrdiff_t(kept), oldestFirst.end());
@@ -452,14 +510,75 @@ public:
         });
     }
 
+    std::vector<RankingRow> rankingRows(RankingGroup group, std::size_t limit) override
+    {
+        return run([&](QSqlDatabase& db) {
+            const QVariantList where{group.levelIndex, group.referenceUsed ? 1 : 0, qlonglong(limit)};
+            std::vector<RankingRow> rows;
+            std::set<std::int64_t> seen;
+            auto take = [&](QSqlQuery& query) {
+                while (query.next()) {
+                    RankingRow row{query.value(0).toLongLong(), str(query.value(1)), str(query.value(2)),
+                                   query.value(3).toInt(), query.value(4).toLongLong()};
+                    if (seen.insert(row.postId).second)
+                        rows.push_back(std::move(row));
+                }
+            };
+            readTransaction(db, [&] {
+                rows.clear();
+                seen.clear();
+                QSqlQuery best = exec(db,
+                                      QStringLiteral("SELECT p.id, p.name, p.name_key, p.score, p.posted_at FROM "
+                                                     "(SELECT best_id FROM name_rankings WHERE level_index = ? AND "
+                                                     "reference_used = ? ORDER BY best_score DESC, best_posted_at, best_id "
+                                                     "LIMIT ?) r JOIN posts p ON p.id = r.best_id"),
+                                      where);
+                take(best);
+                QSqlQuery medians = exec(db,
+                                         QStringLiteral("SELECT name_key FROM name_rankings WHERE level_index = ? AND "
+                                                        "reference_used = ? AND median IS NOT NULL ORDER BY median DESC, "
+                                                        "median_reached_at, median_post_id LIMIT ?"),
+                                         where);
+                QVariantList values{group.levelIndex, group.referenceUsed ? 1 : 0};
+                QStringList placeholders;
+                while (medians.next()) {
+                    values << medians.value(0);
+                    placeholders << QStringLiteral("?");
+                }
+                if (placeholders.isEmpty())
+                    return;
+                // The last posts of those names in one statement.
+                values << int(kMedianPosts);
+                QSqlQuery lastFive = exec(db,
+                                          QStringLiteral("SELECT id, name, name_key, score, posted_at FROM (SELECT id, name, "
+                                                         "name_key, score, posted_at, ROW_NUMBER() OVER (PARTITION BY "
+                                                         "name_key ORDER BY posted_at DESC, id DESC) AS newest FROM posts "
+                                                         "WHERE level_index = ? AND reference_used = ? AND name_key IN (%1)) "
+                                                         "recent WHERE newest <= ?")
+                                              .arg(placeholders.join(u", ")),
+                                          values);
+                take(lastFive);
+            });
+            return rows;
+        });
+    }
+
     DeleteOutcome deletePost(std::int64_t id, std::string_view password) override
     {
-        const std::optional<QVariant> hash = run([&](QSqlDatabase& db) -> std::optional<QVariant> {
-            QSqlQuery query = exec(db, QStringLiteral("SELECT password_hash FROM posts WHERE id = ?"), {qlonglong(id)});
+        struct Found {
+            QVariant hash;
+            RankingGroup group;
+            QString nameKey;
+        };
+        const std::optional<Found> found = run([&](QSqlDatabase& db) -> std::optional<Found> {
+            QSqlQuery query = exec(
+                db, QStringLiteral("SELECT password_hash, level_index, reference_used, name_key FROM posts WHERE id = ?"),
+                {qlonglong(id)});
             if (!query.next())
                 return std::nullopt;
-            return query.value(0);
+            return Found{query.value(0), {query.value(1).toInt(), query.value(2).toInt() != 0}, query.value(3).toString()};
         });
+        const std::optional<QVariant> hash = found ? std::optional<QVariant>(found->hash) : std::nullopt;
         if (!hash)
             return DeleteOutcome::NotFound;
         if (hash->isNull())
@@ -473,8 +592,10 @@ public:
                 QSqlQuery remove =
                     exec(db, QStringLiteral("DELETE FROM posts WHERE id = ? AND password_hash = ?"), {qlonglong(id), *hash});
                 deleted = remove.numRowsAffected() > 0;
-                if (deleted)
+                if (deleted) {
                     exec(db, QStringLiteral("UPDATE post_count SET n = n - 1 WHERE slot = 1"));
+                    refreshRanking(db, found->group, found->nameKey);
+                }
             });
             return deleted ? DeleteOutcome::Deleted : DeleteOutcome::NotFound;
         });
@@ -545,6 +666,57 @@ public:
     }
 
 private:
+    // A name's standing in one group, worked out by the ranking rules from its best post and
+    // its last posts, inside the transaction that changed them.
+    void refreshRanking(QSqlDatabase& db, RankingGroup group, const QString& nameKey)
+    {
+        const QVariantList where{group.levelIndex, group.referenceUsed ? 1 : 0, nameKey};
+        std::vector<RankingRow> rows;
+        auto take = [&rows](QSqlQuery& query) {
+            while (query.next())
+                rows.push_back({query.value(0).toLongLong(), str(query.value(1)), str(query.value(2)),
+                                query.value(3).toInt(), query.value(4).toLongLong()});
+        };
+        QSqlQuery newest = exec(db,
+                                QStringLiteral("SELECT id, name, name_key, score, posted_at FROM posts WHERE level_index = ? "
+                                               "AND reference_used = ? AND name_key = ? ORDER BY posted_at DESC, id DESC "
+                                               "LIMIT ?"),
+                                where + QVariantList{int(kMedianPosts)});
+        take(newest);
+        if (rows.empty()) {
+            exec(db,
+                 QStringLiteral("DELETE FROM name_rankings WHERE level_index = ? AND reference_used = ? AND name_key = ?"),
+                 where);
+            return;
+        }
+        const std::string shownName = rows.front().name;
+        QSqlQuery best = exec(db,
+                              QStringLiteral("SELECT id, name, name_key, score, posted_at FROM posts WHERE level_index = ? "
+                                             "AND reference_used = ? AND name_key = ? ORDER BY score DESC, posted_at, id "
+                                             "LIMIT 1"),
+                              where);
+        take(best);
+        if (std::count_if(rows.begin(), rows.end(), [&](const RankingRow& row) { return row.postId == rows.back().postId; }) > 1)
+            rows.pop_back();  // the best post is one of the newest
+        const Ranking standing = rank(group, rows, 1);
+        const RankingRow& top = standing.best.at(0).post;
+        QVariant median, reachedAt, medianPost;
+        if (!standing.median.empty()) {
+            median = standing.median[0].median;
+            reachedAt = qlonglong(standing.median[0].reachedAt);
+            medianPost = qlonglong(standing.median[0].lastPostId);
+        }
+        exec(db,
+             QStringLiteral("INSERT INTO name_rankings (level_index, reference_used, name_key, name, best_id, best_score, "
+                            "best_posted_at, median, median_reached_at, median_post_id) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                            "ON CONFLICT (level_index, reference_used, name_key) DO UPDATE SET name = excluded.name, "
+                            "best_id = excluded.best_id, best_score = excluded.best_score, best_posted_at = "
+                            "excluded.best_posted_at, median = excluded.median, median_reached_at = "
+                            "excluded.median_reached_at, median_post_id = excluded.median_post_id"),
+             where + QVariantList{qstr(shownName), qlonglong(top.postId), top.score, qlonglong(top.postedAt), median,
+                                  reachedAt, medianPost});
+    }
+
     // This thread's connection, opened if it is not. Qt SQL connections belong to the thread
     // that made them; each is named once and forgotten when its thread ends.
     QSqlDatabase connection(bool& reused)
@@ -600,9 +772,14 @@ private:
     }
 
     // SQLite takes the write lock at BEGIN IMMEDIATE, so two writers never deadlock half-way.
+    // Writers of this process queue on a mutex first: SQLite's own wait for the lock polls with
+    // sleeps of up to 100 ms, which under a stream of posts gave waits of seconds.
     template <class Body>
     void transaction(QSqlDatabase& db, Body&& body)
     {
+        std::unique_lock<std::mutex> writer(m_sqliteWriter, std::defer_lock);
+        if (m_connection.backend == Backend::Sqlite)
+            writer.lock();
         exec(db, m_connection.backend == Backend::Sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
         try {
             body();
@@ -747,6 +924,7 @@ private:
     secrets::Key m_addressKey{};
     std::mutex m_mutex;
     std::set<QString> m_connectionNames;
+    std::mutex m_sqliteWriter;
 };
 
 }  // namespace
