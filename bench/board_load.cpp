@@ -40,10 +40,10 @@ struct Settings {
     int posts = 100000;
     int names = 2000;
     int clients = 32;
-    int workers = 32;
+    int workers = 48;  // one for every client's connection, the posting ones too
     double seconds = 20;
     double postRate = 150;  // posts per second the posting clients aim at
-    int posters = 2;
+    int posters = 8;
     int port = 18080;
     bool kill = false;
     std::string log = "build/bench/board-bench.log";
@@ -262,11 +262,12 @@ int main(int argc, char** argv)
         else if (a == "--seconds") s.seconds = std::stod(next());
         else if (a == "--post-rate") s.postRate = std::stod(next());
         else if (a == "--port") s.port = std::stoi(next());
+        else if (a == "--posters") s.posters = std::stoi(next());
         else if (a == "--log") s.log = next();
         else if (a == "--kill") s.kill = true;
         else {
             std::fprintf(stderr, "usage: board_load --program velmora-board [--db FILE] [--posts N] [--names N] "
-                                 "[--clients N] [--workers N] [--seconds S] [--post-rate R] [--port P] [--kill]\n");
+                                 "[--clients N] [--workers N] [--seconds S] [--post-rate R] [--posters N] [--port P] [--kill]\n");
             return 2;
         }
     }

@@ -61,7 +61,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    BoardServer server(options, opened.store, options.secret);
+    BoardServer server(options, opened.store);
     std::string error;
     if (!server.bind(error)) {
         std::fprintf(stderr, "velmora-board: %s\n", error.c_str());

@@ -11,6 +11,7 @@
 
 #include <httplib.h>
 #include <sodium.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,7 +19,10 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 namespace velmora::board {
 
@@ -108,14 +112,26 @@ std::string_view problemText(const BoardTexts& t, exercise::ReportProblem proble
     return t.problemOther;
 }
 
+// The library listens with a backlog of 5, fixed when it was built: under load, clients coming
+// back for a new connection find the queue full, and their connection waits for the kernel's
+// retry a second later. Linux takes a second listen() on the socket as a new backlog.
+class HttpServer : public httplib::Server {
+public:
+    bool widenBacklog(int backlog) { return ::listen(svr_sock_, backlog) == 0; }
+};
+
 }  // namespace
 
 struct BoardServer::Impl {
     BoardOptions options;
     std::shared_ptr<Store> store;
     CsrfTokens csrf;
-    httplib::Server http;
+    HttpServer http;
     int boundPort = 0;
+    std::mutex readingLock;
+    std::condition_variable readingFree;
+    int reading = 0;
+    const int readingSlots = int(std::max(2u, std::thread::hardware_concurrency()));
 
     Impl(const BoardOptions& o, std::shared_ptr<Store> s, const std::array<unsigned char, CsrfTokens::kKeyBytes>& key)
         : options(o), store(std::move(s)), csrf(key)
@@ -303,7 +319,7 @@ struct BoardServer::Impl {
         for (int level = 0; level < 4; ++level) {
             for (bool reference : {false, true}) {
                 const RankingGroup group{level, reference};
-                const std::vector<RankingRow> rows = store->rankingRows(group);
+                const std::vector<RankingRow> rows = store->rankingRows(group, kRankingLength);
                 rankings.push_back(rank(group, rows, kRankingLength));
             }
         }
@@ -376,6 +392,29 @@ struct BoardServer::Impl {
     {
         return [this, handler](const httplib::Request& req, httplib::Response& res) {
             try {
+                // Pages are read a few at a time, as many as there are processors: every worker
+                // reading at once would leave a post holding the database's one write lock
+                // waiting for a turn on a processor, and every other post waiting behind it.
+                std::unique_lock<std::mutex> slot(readingLock);
+                if (req.method == "GET" || req.method == "HEAD") {
+                    readingFree.wait(slot, [this] { return reading < readingSlots; });
+                    ++reading;
+                }
+                slot.unlock();
+                struct Done {
+                    Impl* impl;
+                    bool counted;
+                    ~Done()
+                    {
+                        if (!counted)
+                            return;
+                        {
+                            std::lock_guard<std::mutex> lock(impl->readingLock);
+                            --impl->reading;
+                        }
+                        impl->readingFree.notify_one();
+                    }
+                } done{this, req.method == "GET" || req.method == "HEAD"};
                 (this->*handler)(req, res);
             } catch (const StoreUnavailable& e) {
                 std::fprintf(stderr, "velmora-board: database unavailable: %s\n", e.what());
@@ -425,11 +464,16 @@ struct BoardServer::Impl {
             std::snprintf(took, sizeof took, "%.1fms", ms);
         }
         t_requestStart = Clock::time_point();
+        // The path arrives decoded: a %0A in it must not start a line of its own in the log.
+        std::string path = req.path.substr(0, 200);
+        for (char& c : path)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == ' ')
+                c = '?';
         char line[1024];
         const std::string client = req.remote_addr.empty() ? std::string("-") : clientOf(req);
-        const int length = std::snprintf(line, sizeof line, "%s %s %s %.200s %d %zu %s\n", isoNow().c_str(),
-                                         client.c_str(), req.method.empty() ? "-" : req.method.c_str(),
-                                         req.path.c_str(), res.status, res.body.size(), took);
+        const int length = std::snprintf(line, sizeof line, "%s %s %s %s %d %zu %s\n", isoNow().c_str(),
+                                         client.c_str(), req.method.empty() ? "-" : req.method.c_str(), path.c_str(),
+                                         res.status, res.body.size(), took);
         // One write per line, so lines of several workers never interleave.
         if (length > 0)
             (void)!::write(STDERR_FILENO, line, std::min<std::size_t>(std::size_t(length), sizeof line - 1));
@@ -442,7 +486,9 @@ struct BoardServer::Impl {
         http.set_read_timeout(kTimeoutSeconds, 0);
         http.set_write_timeout(kTimeoutSeconds, 0);
         http.set_keep_alive_timeout(kTimeoutSeconds);
-        http.set_keep_alive_max_count(100);
+        // Every connection has a worker of its own while it lasts, so a connection may stay for as
+        // many requests as it likes, within the idle timeout.
+        http.set_keep_alive_max_count(10000);
         http.set_payload_max_length(kMaxBody);
         http.set_default_headers({
             {"Content-Security-Policy",
@@ -505,13 +551,9 @@ struct BoardServer::Impl {
     }
 };
 
-BoardServer::BoardServer(const BoardOptions& options, std::shared_ptr<Store> store, const std::string& secret)
+BoardServer::BoardServer(const BoardOptions& options, std::shared_ptr<Store> store)
 {
-    std::array<unsigned char, CsrfTokens::kKeyBytes> key{};
-    if (secret.empty())
-        randombytes_buf(key.data(), key.size());
-    else
-        key = deriveKey(secret, "velmora-board form tokens");
+    const auto key = store->derivedKey("velmora-board form tokens");
     m_impl = std::make_unique<Impl>(options, std::move(store), key);
     m_impl->setUp();
 }
@@ -529,6 +571,8 @@ bool BoardServer::bind(std::string& error)
         ok = impl.http.bind_to_port(impl.options.host, impl.options.port);
         impl.boundPort = ok ? impl.options.port : 0;
     }
+    if (ok)
+        impl.http.widenBacklog(512);
     if (!ok)
         error = "cannot listen on " + impl.options.host + ":" + std::to_string(impl.options.port)
               + " (address in use, not this machine's, or a port that needs more rights)";

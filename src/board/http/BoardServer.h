@@ -16,8 +16,9 @@ public:
     static constexpr std::size_t kMaxBody = 16 * 1024;
     static constexpr int kTimeoutSeconds = 5;
 
-    // `secret` keys the form tokens; empty makes a random key that lasts as long as the process.
-    BoardServer(const BoardOptions& options, std::shared_ptr<Store> store, const std::string& secret);
+    // The form tokens are keyed by the store's derived key, so boards sharing a database (and a
+    // board after a restart) accept each other's forms.
+    BoardServer(const BoardOptions& options, std::shared_ptr<Store> store);
     ~BoardServer();
     BoardServer(const BoardServer&) = delete;
     BoardServer& operator=(const BoardServer&) = delete;

@@ -28,7 +28,7 @@ struct BoardTexts {
     std::string_view columnDate;
     std::string_view referenceUsed;
     std::string_view referenceNotUsed;
-    std::string_view newer;
+    std::string_view newer;              // back to the first page
     std::string_view older;
     std::string_view pageOf;             // {0} page, {1} pages, {2} posts
     std::string_view exportCsv;

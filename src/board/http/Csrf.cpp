@@ -2,7 +2,6 @@
 
 #include <sodium.h>
 
-#include <vector>
 
 namespace velmora::board {
 
@@ -56,19 +55,6 @@ bool CsrfTokens::accepts(std::string_view browserId, std::string_view token) con
         return false;
     return crypto_auth_verify(mac, reinterpret_cast<const unsigned char*>(browserId.data()), browserId.size(),
                               m_key.data()) == 0;
-}
-
-std::array<unsigned char, CsrfTokens::kKeyBytes> deriveKey(std::string_view secret, std::string_view purpose)
-{
-    std::array<unsigned char, CsrfTokens::kKeyBytes> key{};
-    crypto_generichash_state state;
-    crypto_generichash_init(&state, nullptr, 0, key.size());
-    crypto_generichash_update(&state, reinterpret_cast<const unsigned char*>(purpose.data()), purpose.size());
-    const unsigned char separator = 0;
-    crypto_generichash_update(&state, &separator, 1);
-    crypto_generichash_update(&state, reinterpret_cast<const unsigned char*>(secret.data()), secret.size());
-    crypto_generichash_final(&state, key.data(), key.size());
-    return key;
 }
 
 }  // namespace velmora::board

@@ -26,8 +26,4 @@ private:
     std::array<unsigned char, kKeyBytes> m_key;
 };
 
-// A key derived from a secret for one purpose, so that the form tokens and the address hashes
-// never share a key.
-std::array<unsigned char, CsrfTokens::kKeyBytes> deriveKey(std::string_view secret, std::string_view purpose);
-
 }  // namespace velmora::board

@@ -344,6 +344,11 @@ public:
         });
     }
 
+    std::array<unsigned char, 32> derivedKey(std::string_view purpose) const override
+    {
+        return secrets::keyFromText(secrets::keyedHash(m_addressKey, purpose));
+    }
+
     std::string_view backendName() const override
     {
         return m_connection.backend == Backend::Sqlite ? "sqlite" : "postgresql";

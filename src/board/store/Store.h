@@ -6,6 +6,7 @@
 #include "board/core/Statistics.h"
 #include "exercise/ReportParser.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -116,6 +117,11 @@ public:
 
     // The schema version the database is at.
     virtual int schemaVersion() = 0;
+
+    // A key for `purpose` made from the address secret (the option's, or the one kept in the
+    // database): the same on every server sharing the database, so that a form one server gave
+    // out is accepted by another, and after a restart.
+    virtual std::array<unsigned char, 32> derivedKey(std::string_view purpose) const = 0;
 };
 
 }  // namespace velmora::board

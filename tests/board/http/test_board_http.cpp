@@ -194,18 +194,22 @@ protected:
         options.host = "127.0.0.1";
         options.port = 0;
         options.workers = 4;
-        m_server = std::make_unique<BoardServer>(options, m_store, "a test secret of enough length");
+        m_server = std::make_unique<BoardServer>(options, m_store);
         std::string error;
         ASSERT_TRUE(m_server->bind(error)) << error;
         m_thread = std::thread([this] { m_server->run(); });
     }
 
-    void TearDown() override
+    void TearDown() override { stopBoard(); }
+
+    void stopBoard()
     {
         if (m_server)
             m_server->stop();
         if (m_thread.joinable())
             m_thread.join();
+        m_server.reset();
+        m_store.reset();
     }
 
     int port() const { return m_server->port(); }
@@ -354,6 +358,24 @@ TEST_F(BoardHttp, RefusalsAreClearPagesInTheReadersLanguageAndStoreNothing)
     EXPECT_NE(missing.body.find("お探しのページは見つかりませんでした"), std::string::npos);
     EXPECT_EQ(missing.header("Referrer-Policy"), "no-referrer");
     EXPECT_EQ(m_store->postCount(), 0);
+}
+
+TEST_F(BoardHttp, FormOpenedBeforeARestartIsStillAccepted)
+{
+    startBoard();
+    Browser before(port());
+    const std::string token = Browser::token(before.get("/post").body);
+    ASSERT_FALSE(token.empty());
+    stopBoard();
+
+    startBoard();
+    Browser after(port());
+    after.setCookies(before.cookies());
+    auto fields = postFields("Sora", report(Edition::Japanese, 2, 1, 1));
+    fields.push_back({"csrf", token, "", ""});
+    const Sent posted = after.postWithoutToken("/post", fields);
+    EXPECT_EQ(posted.status, 303) << posted.body;
+    EXPECT_EQ(m_store->postCount(), 1);
 }
 
 TEST_F(BoardHttp, NamesAndReportsAreShownAsText)
