@@ -65,10 +65,9 @@ TEST(BoardServers, ForwardedAddressIsBelievedOnlyFromTheTrustedProxy)
 TEST(BoardServers, TwoServersOnOneDatabaseShareTheBoardAndTheLimits)
 {
     TestDatabase database;
-    // The form tokens of servers behind one address are keyed alike.
-    const std::string secret = "one secret for the servers of one board";
-    BoardProcess one(kProgram, database.connection(), {"--posts-per-minute", "3", "--secret", secret});
-    BoardProcess two(kProgram, database.connection(), {"--posts-per-minute", "3", "--secret", secret});
+    // No --secret: everything the servers share comes from the database.
+    BoardProcess one(kProgram, database.connection(), {"--posts-per-minute", "3"});
+    BoardProcess two(kProgram, database.connection(), {"--posts-per-minute", "3"});
     ASSERT_STARTED(one);
     ASSERT_STARTED(two);
     auto a = one.client();
