@@ -36,8 +36,7 @@ def free_port():
 def start_board(program, database, work, index):
     log = open(os.path.join(work, f"board-{index}.log"), "w+")
     process = subprocess.Popen([program, "--db", database, "--listen", "127.0.0.1:0", "--workers", "4",
-                                "--trusted-proxy", "127.0.0.1", "--posts-per-minute", "2",
-                                "--secret", "one secret for both servers of the board"],
+                                "--trusted-proxy", "127.0.0.1", "--posts-per-minute", "2"],
                                stdout=subprocess.DEVNULL, stderr=log)
     for _ in range(300):
         log.seek(0)
