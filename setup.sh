@@ -17,6 +17,7 @@ packages=(
   pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
   dpkg-dev appstream lintian python3 libx11-6
   at-spi2-core python3-pyatspi
+  postgresql-15 nginx openssl systemd
 )
 
 missing=()

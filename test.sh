@@ -31,6 +31,13 @@ for edition in japanese english; do
   (cd "build/$edition" && cpack -G DEB >/dev/null)
 done
 tests/package/check_packages.sh build/japanese/velmora_*.deb build/english/velmora-english_*.deb
+# The results board's package, from a Release build of the board alone: installed, its service's
+# command line started as the unit says, and posted to.
+cmake --preset package-board
+cmake --build --preset package-board
+rm -f build/package-board/*.deb
+cpack --preset package-board >/dev/null
+tests/package/check_board_package.sh build/package-board/velmora-board_*.deb
 
 cmake --preset sanitize
 cmake --build --preset sanitize

@@ -45,10 +45,18 @@ int main(int argc, char** argv)
 
     StoreOptions storeOptions;
     storeOptions.connection = options.database;
+    // The log may go to a journal others read: a password in the connection string stays out of it.
+    std::string shownDatabase = options.database;
+    if (shownDatabase.rfind("postgresql://", 0) == 0) {
+        const std::size_t at = shownDatabase.find('@');
+        const std::size_t colon = shownDatabase.find(':', std::string_view("postgresql://").size());
+        if (at != std::string::npos && colon < at)
+            shownDatabase.replace(colon + 1, at - colon - 1, "***");
+    }
     storeOptions.addressKey = options.secret;
     const OpenResult opened = Store::open(storeOptions);
     if (!opened.store) {
-        std::fprintf(stderr, "velmora-board: cannot use the database %s: %s\n", options.database.c_str(),
+        std::fprintf(stderr, "velmora-board: cannot use the database %s: %s\n", shownDatabase.c_str(),
                      opened.error.c_str());
         return 1;
     }
@@ -62,7 +70,7 @@ int main(int argc, char** argv)
     std::fprintf(stderr, "velmora-board: answering on http://%s%s%s:%d/ with %d workers, database %s (%s)\n",
                  options.host.find(':') != std::string::npos ? "[" : "", options.host.c_str(),
                  options.host.find(':') != std::string::npos ? "]" : "", server.port(), options.workers,
-                 options.database.c_str(), std::string(opened.store->backendName()).c_str());
+                 shownDatabase.c_str(), std::string(opened.store->backendName()).c_str());
 
     std::thread stopper([&server, stopSignals] {
         int signal = 0;

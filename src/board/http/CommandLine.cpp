@@ -1,5 +1,7 @@
 #include "board/http/CommandLine.h"
 
+#include "board/http/ClientAddress.h"
+
 #include <charconv>
 #include <optional>
 #include <string_view>
@@ -37,6 +39,9 @@ std::string usageText()
            "  --page-size N          posts on one page of the board (default 50)\n"
            "  --secret TEXT          keys the form tokens and the hashes of client addresses; boards\n"
            "                         sharing a database share it (default: one kept in the database)\n"
+           "  --trusted-proxy ADDRESS  a reverse proxy in front of the board: its X-Forwarded-For\n"
+           "                         header names the client, for the limits and the log; repeat\n"
+           "                         for several (default: none, every request is its peer's)\n"
            "  --help                 show this text\n"
            "\n"
            "One line per request goes to standard error.\n";
@@ -111,6 +116,13 @@ std::variant<BoardOptions, HelpRequested, CommandLineError> parseCommandLine(con
             if (!text || text->size() < 16)
                 return CommandLineError{"--secret needs a text of at least 16 characters"};
             options.secret = *text;
+        } else if (name == "--trusted-proxy") {
+            const auto text = value();
+            const auto address = text ? canonicalAddress(*text) : std::nullopt;
+            if (!address)
+                return CommandLineError{"--trusted-proxy takes the proxy's IP address, for example 127.0.0.1, not '"
+                                        + text.value_or("") + "'"};
+            options.trustedProxies.push_back(*address);
         } else {
             return CommandLineError{"unknown option '" + arguments[i] + "'"};
         }

@@ -16,6 +16,7 @@ struct BoardOptions {
     int deletesPerMinute = 10;
     int pageSize = 50;
     std::string secret;                   // keys the form tokens and address hashes; empty: the database's
+    std::vector<std::string> trustedProxies;  // canonical addresses whose X-Forwarded-For is believed
 };
 
 struct HelpRequested {};

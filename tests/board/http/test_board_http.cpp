@@ -1,5 +1,6 @@
 // The board as its users meet it: a real server on loopback over a fresh SQLite file, spoken to
 // with an HTTP client and with raw sockets for what a client library will not send.
+#include "TestDatabase.h"
 #include "board/http/BoardServer.h"
 #include "board/http/BoardTexts.h"
 #include "board/http/HtmlWriter.h"
@@ -182,9 +183,9 @@ class BoardHttp : public ::testing::Test {
 protected:
     void startBoard(BoardOptions options = {})
     {
-        ASSERT_TRUE(m_dir.isValid());
         StoreOptions storeOptions;
-        storeOptions.connection = (m_dir.path() + "/board.sqlite").toStdString();
+        // SQLite, or PostgreSQL under tests/board/private-postgres.sh.
+        storeOptions.connection = m_database.connection();
         storeOptions.passwordOpsLimit = crypto_pwhash_OPSLIMIT_MIN;
         storeOptions.passwordMemLimit = crypto_pwhash_MEMLIMIT_MIN;
         const OpenResult opened = Store::open(storeOptions);
@@ -220,7 +221,7 @@ protected:
                 {"website", "", "", ""}};
     }
 
-    QTemporaryDir m_dir;
+    testing::TestDatabase m_database;
     std::shared_ptr<Store> m_store;
     std::unique_ptr<BoardServer> m_server;
     std::thread m_thread;
