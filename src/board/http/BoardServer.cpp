@@ -69,9 +69,13 @@ std::string formValue(const httplib::Request& req, const std::string& name)
     return req.get_param_value(name);
 }
 
-// The path and query without the language choice, for the language switch.
+// The path and query without the language choice, for the language switch. A form's answer
+// links to the bare form: its fields (the delete password among them) must never end up in an
+// address, where history and logs keep them.
 std::string pathWithoutLanguage(const httplib::Request& req)
 {
+    if (req.method != "GET" && req.method != "HEAD")
+        return req.path;
     std::string query;
     for (const auto& [key, value] : req.params) {
         if (key == "lang" || key == "added" || key == "dup")

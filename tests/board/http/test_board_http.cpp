@@ -87,6 +87,14 @@ public:
         return keep(m_client.Post(action.c_str(), headers(), fields));
     }
 
+    // As a form without a file field is usually sent: application/x-www-form-urlencoded.
+    Sent postUrlEncoded(const std::string& formPage, const std::string& action, httplib::Params fields)
+    {
+        const Sent form = get(formPage);
+        fields.emplace("csrf", token(form.body));
+        return keep(m_client.Post(action.c_str(), headers(), fields));
+    }
+
     Sent postWithoutToken(const std::string& action, const httplib::MultipartFormDataItems& fields)
     {
         return keep(m_client.Post(action.c_str(), headers(), fields));
@@ -285,6 +293,10 @@ TEST_F(BoardHttp, PostIsSeenOnBoardNameAndRankingsAndDeletedOnlyWithItsPassword)
     EXPECT_EQ(wrong.status, 403);
     EXPECT_NE(wrong.body.find("Wrong password"), std::string::npos);
     EXPECT_EQ(browser.get("/posts/" + id).status, 200);
+    // A refused form's page (its language switch too) never carries the typed password.
+    const Sent wrongEncoded = browser.postUrlEncoded(deletePage, deletePage, {{"password", "hunter7xq"}});
+    EXPECT_EQ(wrongEncoded.status, 403);
+    EXPECT_EQ(wrongEncoded.body.find("hunter7xq"), std::string::npos) << wrongEncoded.body;
 
     const Sent right = browser.postForm(deletePage, deletePage, {{"password", "secret pw", "", ""}});
     EXPECT_EQ(right.status, 200) << right.body;
