@@ -418,9 +418,10 @@ public:
         return run([&](QSqlDatabase& db) {
             QSqlQuery query =
                 beforeId > 0
-                    ? exec(db, QStringLiteral("SELECT %1 FROM posts WHERE id < ? ORDER BY id DESC LIMIT ?").arg(kPostColumns),
+                    ? exec(db, QStringLiteral("SELECT %1 FROM posts WHERE id < ? ORDER BY id DESC LIMIT ?")
+                                   .arg(kPostColumnsWithoutText),
                            {qlonglong(beforeId), std::max(0, limit)})
-                    : exec(db, QStringLiteral("SELECT %1 FROM posts ORDER BY id DESC LIMIT ?").arg(kPostColumns),
+                    : exec(db, QStringLiteral("SELECT %1 FROM posts ORDER BY id DESC LIMIT ?").arg(kPostColumnsWithoutText),
                            {std::max(0, limit)});
             std::vector<Post> posts;
             while (query.next())

@@ -90,7 +90,8 @@ public:
     virtual std::vector<AddedPost> addPosts(const CleanedName& name, std::span<const exercise::ParsedReport> reports,
                                             std::string_view password) = 0;
 
-    // Newest first: `limit` posts older than post `beforeId` (0: from the newest).
+    // Newest first: `limit` posts older than post `beforeId` (0: from the newest), without their
+    // report text, which the board does not show and which is most of a row's bytes.
     virtual std::vector<Post> boardPage(std::int64_t beforeId, int limit) = 0;
     virtual std::int64_t postCount() = 0;
     virtual std::optional<Post> post(std::int64_t id) = 0;
