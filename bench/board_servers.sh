@@ -124,7 +124,7 @@ fi
 
 if [ -n "$growth" ]; then
   echo "## As the board grows: 32 readers only (board page, name page in turn), ${seconds} s each;"
-  echo "## then the rankings page alone, one reader for 3 s"
+  echo "## then the board page alone, 32 readers, and the rankings page alone, one reader for 3 s"
   printf '%-28s %-20s %8s %9s %8s %8s %8s %s\n' run kind requests "per s" "p50 ms" "p99 ms" "max ms" \
     "not answered as expected"
   for backend in sqlite postgresql; do
@@ -137,6 +137,9 @@ if [ -n "$growth" ]; then
       start_board "$database"
       "$client" --url "http://127.0.0.1:$started" --warmup 3 --readers 32 --seconds "$seconds" --post-rate 0 \
         --names "$names" --forwarded --label "$backend, $size posts" --seed "$RANDOM" | tail -n +2 | grep -v acknowledged || true
+      # The board page alone, whose query must not grow with the board.
+      "$client" --url "http://127.0.0.1:$started" --readers 32 --seconds "$seconds" --post-rate 0 --names "$names" \
+        --pages board --forwarded --label "$backend, $size posts" --seed "$RANDOM" | tail -n +2 | grep -v acknowledged || true
       "$client" --url "http://127.0.0.1:$started" --readers 1 --seconds 3 --post-rate 0 --names "$names" \
         --pages rankings --label "$backend, $size posts" | tail -n +2 | grep -v acknowledged || true
       stop_boards

@@ -158,13 +158,13 @@ TEST_P(StoreTest, MigratesOnceAndKeepsPostsAcrossOpens)
         const auto store = open();
         ASSERT_TRUE(store);
         EXPECT_EQ(store->backendName(), GetParam());
-        EXPECT_EQ(store->schemaVersion(), 3);
+        EXPECT_EQ(store->schemaVersion(), 4);
         id = store->addPosts(name, std::span(&report, 1), "").at(0).id;
         m_stores.clear();
     }
     const auto again = open();
     ASSERT_TRUE(again);
-    EXPECT_EQ(again->schemaVersion(), 3);
+    EXPECT_EQ(again->schemaVersion(), 4);
     EXPECT_EQ(again->postCount(), 1);
     const std::optional<Post> post = again->post(id);
     ASSERT_TRUE(post);

@@ -233,6 +233,14 @@ const std::vector<Migration>& migrations()
              "CREATE INDEX posts_group_recent ON posts (level_index, reference_used, name_key, posted_at, id)",
          },
          true},
+        {4,
+         {
+             // A name's best post from the index alone, however many posts the name has.
+             "CREATE INDEX posts_name_best ON posts (name_key, score DESC, posted_at, id)",
+         },
+         {
+             "CREATE INDEX posts_name_best ON posts (name_key, score DESC, posted_at, id)",
+         }},
     };
     return list;
 }
