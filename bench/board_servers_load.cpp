@@ -16,6 +16,7 @@
 // --pages: what the readers open in turn (default board,name). --warmup S: 64 readers for S
 // seconds first, not counted.
 #include "SampleReports.h"
+#include "board/http/Pages.h"
 
 #include <httplib.h>
 
@@ -125,22 +126,6 @@ std::string addressOf(int learner)
          + std::to_string(learner & 255);
 }
 
-std::string urlEncoded(const std::string& text)
-{
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (const unsigned char c : text) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-            out += char(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
 struct Samples {
     std::vector<double> milliseconds;
     long failures = 0;
@@ -203,7 +188,7 @@ void reader(const Options& o, int index, Clock::time_point end, Results& results
         const int learner = int(random() % unsigned(o.names));
         const std::string& kind = o.kinds[std::size_t(i) % o.kinds.size()];
         const std::string path = kind == "board"  ? "/"
-                               : kind == "name"   ? "/name?n=" + urlEncoded(nameOf(learner))
+                               : kind == "name"   ? "/name?n=" + velmora::board::urlEncode(nameOf(learner))
                                                   : "/rankings";
         httplib::Client& c = *clients[std::size_t(index + i) % clients.size()];
         const auto start = Clock::now();
@@ -274,8 +259,8 @@ void poster(const Options& o, int index, Clock::time_point begin, Clock::time_po
             cookies = setCookies(form);
         }
         httplib::Client& server = *clients[std::size_t(index + i) % clients.size()];
-        const std::string body = "csrf=" + urlEncoded(token) + "&name=" + urlEncoded(nameOf(learner))
-                               + "&report=" + urlEncoded(sampleReport(random, serials++)) + "&password=&website=";
+        const std::string body = "csrf=" + velmora::board::urlEncode(token) + "&name=" + velmora::board::urlEncode(nameOf(learner))
+                               + "&report=" + velmora::board::urlEncode(sampleReport(random, serials++)) + "&password=&website=";
         const auto start = Clock::now();
         const auto res = server.Post("/post", headersFor(o, learner, cookies), body, "application/x-www-form-urlencoded");
         posts.milliseconds.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());

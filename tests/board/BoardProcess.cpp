@@ -1,4 +1,5 @@
 #include "BoardProcess.h"
+#include "board/http/Pages.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -12,22 +13,6 @@
 
 namespace velmora::board::testing {
 namespace {
-
-std::string urlEncoded(const std::string& text)
-{
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (const unsigned char c : text) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-            out += char(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
 
 std::string readFile(const std::string& path)
 {
@@ -169,8 +154,8 @@ httplib::Result Browser::post(httplib::Client& formServer, httplib::Client& send
                                 ? std::string()
                                 : form->body.substr(at + marker.size(),
                                                     form->body.find('"', at + marker.size()) - at - marker.size());
-    const std::string body = "csrf=" + urlEncoded(token) + "&name=" + urlEncoded(name) + "&report="
-                           + urlEncoded(report) + "&password=" + urlEncoded(password) + "&website=";
+    const std::string body = "csrf=" + velmora::board::urlEncode(token) + "&name=" + velmora::board::urlEncode(name) + "&report="
+                           + velmora::board::urlEncode(report) + "&password=" + velmora::board::urlEncode(password) + "&website=";
     httplib::Result result = sendTo.Post("/post", headers(), body, "application/x-www-form-urlencoded");
     keepCookies(result);
     return result;
