@@ -44,7 +44,7 @@ def fill_sqlite(path, count, names):
     db.execute(f"""WITH RECURSIVE g(g) AS (SELECT {first} UNION ALL SELECT g + 1 FROM g WHERE g < {last})
                    INSERT INTO posts ({", ".join(columns)})
                    SELECT {select} FROM posts t, g WHERE t.id = (SELECT min(id) FROM posts)""")
-    db.execute("UPDATE post_count SET n = (SELECT count(*) FROM posts)")
+    db.execute("UPDATE post_count SET n = (SELECT count(*) FROM posts), version = version + 1")
     db.commit()
     db.execute("ANALYZE")
     db.close()
@@ -73,7 +73,7 @@ def fill_postgres(url, count, names):
     psql(database, f"""INSERT INTO posts ({", ".join(columns)})
                        SELECT {select} FROM posts t, generate_series({first}, {last}) g
                        WHERE t.id = (SELECT min(id) FROM posts);
-                       UPDATE post_count SET n = (SELECT count(*) FROM posts)""")
+                       UPDATE post_count SET n = (SELECT count(*) FROM posts), version = version + 1""")
     psql(database, "VACUUM ANALYZE posts")
     # The copies' pages written out now, not by a checkpoint in the middle of the measurement.
     psql(database, "CHECKPOINT")

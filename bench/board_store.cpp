@@ -5,7 +5,7 @@
 // Fills the database (a new SQLite file by default) with N posts under K names (reports made by
 // the program's own builder, posted 50 to a paste), then runs each operation from T threads for
 // S seconds and prints operations per second and the 50th/99th percentile latency: the board's
-// first page, a name's summary (100 recent posts, as the name's page asks), one post, a
+// first page, a name's summary (as the name's page asks: 100 scores and a page of 20 posts), one post, a
 // rate-limit hit, a new post, the rankings of all eight groups (50 names each, from the kept
 // standings) and one group ranked from all its posts.
 #include "board/store/Store.h"
@@ -183,7 +183,7 @@ int main(int argc, char** argv)
     const std::vector<std::pair<const char*, std::function<void(int, long)>>> operations{
         {"board page", [&](int, long) { store.boardPage(0, 20); }},
         {"name summary", [&](int t, long i) {
-             store.nameSummary(board::cleanName("name " + std::to_string((i * 7 + t) % namesUsed)).key, 100);
+             store.nameSummary(board::cleanName("name " + std::to_string((i * 7 + t) % namesUsed)).key, {});
          }},
         {"one post", [&](int t, long i) { store.post(1 + (i * 131 + t) % std::max(1L, posts)); }},
         {"rate-limit hit", [&](int t, long i) { store.hit("bench", "198.51.100." + std::to_string((i + t) % 250), 1'000'000, 60); }},

@@ -92,16 +92,27 @@ TEST(Statistics, AveragesTheMissPerPitchClassOverTheLastTwentyPosts)
 TEST(Statistics, FirstBestAndLastWithTiesToTheEarlierPost)
 {
     const std::vector<Post> posts{post(1, 40), post(2, 87), post(3, 60), post(4, 87), post(5, 12)};
-    const NameSummary summary = summarize(posts, 3);
+    const NameSummary summary = summarize(posts, {3, 0, 2});
     EXPECT_EQ(summary.postCount, 5);
     EXPECT_EQ(summary.first->id, 1);
     EXPECT_EQ(summary.best->id, 2);
     EXPECT_EQ(summary.last->id, 5);
-    ASSERT_EQ(summary.recent.size(), 3u);
-    EXPECT_EQ(summary.recent.front().id, 3);
-    EXPECT_EQ(summary.recent.back().id, 5);
+    ASSERT_EQ(summary.scores.size(), 3u);
+    EXPECT_EQ(summary.scores.front().id, 3);
+    EXPECT_EQ(summary.scores.back().score, 12);
     EXPECT_EQ(summary.miss.posts, 5u);
-    EXPECT_FALSE(summarize({}, 3).best.has_value());
+    // The table goes back two posts a page, newest first, to the first post and no further.
+    std::vector<std::int64_t> pages;
+    for (std::int64_t before = 0;;) {
+        const NameSummary page = summarize(posts, {3, before, 2});
+        for (const Post& post : page.page)
+            pages.push_back(post.id);
+        if (page.olderBefore == 0)
+            break;
+        before = page.olderBefore;
+    }
+    EXPECT_EQ(pages, (std::vector<std::int64_t>{5, 4, 3, 2, 1}));
+    EXPECT_FALSE(summarize({}, {}).best.has_value());
 }
 
 RankingRow row(std::int64_t id, const std::string& key, int score, std::int64_t postedAt = 0)

@@ -75,6 +75,9 @@ TEST(BoardServers, TwoServersOnOneDatabaseShareTheBoardAndTheLimits)
 
     // A form from one server is taken by the other, as behind a proxy that alternates.
     Browser learner;
+    // Both have drawn the empty board before the post.
+    for (httplib::Client* server : {&a, &b})
+        ASSERT_TRUE(learner.get(*server, "/"));
     const long long id = postedId(learner.post(a, b, "Mirela", report(11)));
     ASSERT_NE(id, 0) << two.log();
     const auto onOther = learner.get(a, "/posts/" + std::to_string(id));

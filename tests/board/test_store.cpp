@@ -158,13 +158,13 @@ TEST_P(StoreTest, MigratesOnceAndKeepsPostsAcrossOpens)
         const auto store = open();
         ASSERT_TRUE(store);
         EXPECT_EQ(store->backendName(), GetParam());
-        EXPECT_EQ(store->schemaVersion(), 4);
+        EXPECT_EQ(store->schemaVersion(), 5);
         id = store->addPosts(name, std::span(&report, 1), "").at(0).id;
         m_stores.clear();
     }
     const auto again = open();
     ASSERT_TRUE(again);
-    EXPECT_EQ(again->schemaVersion(), 4);
+    EXPECT_EQ(again->schemaVersion(), 5);
     EXPECT_EQ(again->postCount(), 1);
     const std::optional<Post> post = again->post(id);
     ASSERT_TRUE(post);
@@ -200,10 +200,14 @@ TEST_P(StoreTest, TextsComeBackExactlyAsWrittenWhateverTheyHold)
     EXPECT_EQ(post->instrument, "\\");
     EXPECT_EQ(post->reportText, report.text);
     EXPECT_EQ(post->name, name.shown);
-    EXPECT_EQ(store->nameSummary(name.key, 5).postCount, 1);
+    EXPECT_EQ(store->nameSummary(name.key, {}).postCount, 1);
     EXPECT_EQ(store->hit("post", awkward, 5, 60).count, 1);
+    const BoardState before = store->boardState();
     EXPECT_EQ(store->deletePost(id, "pass'word\\"), DeleteOutcome::Deleted);
     EXPECT_EQ(store->postCount(), 0);
+    // A copy of a board page drawn before the deletion no longer passes for the board.
+    EXPECT_NE(store->boardState().version, before.version);
+    EXPECT_EQ(store->boardState().posts, 0);
 }
 
 TEST_P(StoreTest, AReportIsPostedOncePerNameKey)
@@ -247,7 +251,7 @@ TEST_P(StoreTest, BoardPagesNewestFirst)
     std::vector<std::int64_t> seen;
     std::int64_t before = 0;
     for (int page = 0; page < 4; ++page) {
-        const std::vector<Post> posts = store->boardPage(before, 3);
+        const std::vector<Post> posts = store->boardPage(before, 3).posts;
         for (const Post& post : posts)
             seen.push_back(post.id);
         if (posts.empty())
@@ -255,8 +259,18 @@ TEST_P(StoreTest, BoardPagesNewestFirst)
         before = posts.back().id;
     }
     EXPECT_EQ(seen, std::vector<std::int64_t>(ids.rbegin(), ids.rend()));
-    EXPECT_EQ(store->boardPage(0, 3).front().name, "p6");
+    const BoardPage newest = store->boardPage(0, 3);
+    ASSERT_FALSE(newest.posts.empty());
+    EXPECT_EQ(newest.posts.front().name, "p6");
+    EXPECT_EQ(newest.state.posts, 7);
     EXPECT_EQ(store->postCount(), 7);
+    // Every post moves the version; a paste that adds nothing leaves it.
+    const ParsedReport again = makeReport(m_random, 0, false);
+    store->addPosts(cleanName("p7"), std::span(&again, 1), "");
+    const BoardState after = store->boardState();
+    EXPECT_GT(after.version, newest.state.version);
+    store->addPosts(cleanName("p7"), std::span(&again, 1), "");
+    EXPECT_EQ(store->boardState().version, after.version);
     EXPECT_FALSE(store->post(ids.back() + 100));
 }
 
@@ -288,19 +302,39 @@ TEST_P(StoreTest, NameSummaryAndRankingsFromTheStoreAgreeWithTheRules)
     for (const Post& post : all)
         if (post.nameKey == "ann")
             anns.push_back(post);
-    const NameSummary fromStore = store->nameSummary("ann", 3);
-    const NameSummary expected = summarize(anns, 3);
+    const NameSummary fromStore = store->nameSummary("ann", {3, 0, 2});
+    const NameSummary expected = summarize(anns, {3, 0, 2});
     EXPECT_EQ(fromStore.postCount, 7);
     EXPECT_EQ(fromStore.first->id, expected.first->id);
     EXPECT_EQ(fromStore.best->id, expected.best->id);
     EXPECT_EQ(fromStore.best->score, 100);
     EXPECT_EQ(fromStore.last->id, expected.last->id);
-    ASSERT_EQ(fromStore.recent.size(), 3u);
-    EXPECT_EQ(fromStore.recent.back().id, expected.recent.back().id);
+    ASSERT_EQ(fromStore.scores.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(fromStore.scores[i].id, expected.scores[i].id);
+        EXPECT_EQ(fromStore.scores[i].score, expected.scores[i].score);
+    }
     for (int pitchClass = 0; pitchClass < exercise::kPitchClasses; ++pitchClass)
         EXPECT_DOUBLE_EQ(fromStore.miss.pitchClasses[std::size_t(pitchClass)].signedCents,
                          expected.miss.pitchClasses[std::size_t(pitchClass)].signedCents);
-    EXPECT_EQ(store->nameSummary("nobody", 3).postCount, 0);
+    // The table's pages, followed to the end, hold every post of the name once, newest first.
+    std::vector<std::int64_t> paged;
+    std::vector<std::int64_t> expectedPaged;
+    for (NameQuery query{3, 0, 2};;) {
+        const NameSummary page = store->nameSummary("ann", query);
+        const NameSummary reference = summarize(anns, query);
+        for (const Post& post : page.page)
+            paged.push_back(post.id);
+        for (const Post& post : reference.page)
+            expectedPaged.push_back(post.id);
+        EXPECT_EQ(page.olderBefore, reference.olderBefore);
+        if (page.olderBefore == 0 || paged.size() > anns.size())
+            break;
+        query.beforeId = page.olderBefore;
+    }
+    EXPECT_EQ(paged.size(), anns.size());
+    EXPECT_EQ(paged, expectedPaged);
+    EXPECT_EQ(store->nameSummary("nobody", {}).postCount, 0);
 
     const RankingGroup group{0, false};
     std::vector<RankingRow> everyRow;

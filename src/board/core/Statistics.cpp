@@ -27,7 +27,7 @@ MissProfile missProfile(std::span<const Post> postsOldestFirst)
     return profile;
 }
 
-NameSummary summarize(std::span<const Post> postsOldestFirst, std::size_t recentLimit)
+NameSummary summarize(std::span<const Post> postsOldestFirst, const NameQuery& query)
 {
     NameSummary summary;
     summary.postCount = std::int64_t(postsOldestFirst.size());
@@ -37,8 +37,17 @@ NameSummary summarize(std::span<const Post> postsOldestFirst, std::size_t recent
     summary.last = postsOldestFirst.back();
     summary.best = *std::min_element(postsOldestFirst.begin(), postsOldestFirst.end(),
                                      [](const Post& a, const Post& b) { return betterThan(a, b); });
-    const std::span<const Post> recent = postsOldestFirst.last(std::min(postsOldestFirst.size(), recentLimit));
-    summary.recent.assign(recent.begin(), recent.end());
+    for (const Post& post : postsOldestFirst.last(std::min(postsOldestFirst.size(), query.chartPoints)))
+        summary.scores.push_back({post.id, post.score, post.postedAt});
+    for (auto post = postsOldestFirst.rbegin(); post != postsOldestFirst.rend(); ++post) {
+        if (query.beforeId > 0 && post->id >= query.beforeId)
+            continue;
+        if (summary.page.size() == query.pageSize) {
+            summary.olderBefore = summary.page.empty() ? 0 : summary.page.back().id;
+            break;
+        }
+        summary.page.push_back(*post);
+    }
     summary.miss = missProfile(postsOldestFirst);
     return summary;
 }

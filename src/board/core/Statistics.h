@@ -26,16 +26,32 @@ struct MissProfile {
 // Over the last kAveragedPosts of the posts given oldest first.
 MissProfile missProfile(std::span<const Post> postsOldestFirst);
 
+// What of a name's posts its page shows: the scores of the newest `chartPoints` posts, and a page
+// of `pageSize` posts older than post `beforeId` (0: from the newest).
+struct NameQuery {
+    std::size_t chartPoints = 100;
+    std::int64_t beforeId = 0;
+    std::size_t pageSize = 20;
+};
+
+struct PostScore {
+    std::int64_t id = 0;
+    int score = 0;
+    std::int64_t postedAt = 0;
+};
+
 struct NameSummary {
     std::int64_t postCount = 0;
     std::optional<Post> first;
     std::optional<Post> best;  // highest score, ties to the earlier post
     std::optional<Post> last;
-    std::vector<Post> recent;  // the newest posts, oldest first (the store says how many)
-    MissProfile miss;          // over the last kAveragedPosts
+    std::vector<PostScore> scores;  // the newest posts' scores, oldest first
+    std::vector<Post> page;         // newest first
+    std::int64_t olderBefore = 0;   // the cursor of the next older page, 0 when none
+    MissProfile miss;               // over the last kAveragedPosts
 };
 
-// From all of a name's posts, oldest first; `recentLimit` of them are kept in `recent`.
-NameSummary summarize(std::span<const Post> postsOldestFirst, std::size_t recentLimit);
+// From all of a name's posts, oldest first.
+NameSummary summarize(std::span<const Post> postsOldestFirst, const NameQuery& query);
 
 }  // namespace velmora::board

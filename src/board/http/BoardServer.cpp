@@ -5,6 +5,7 @@
 #include "board/http/BoardTexts.h"
 #include "board/http/ClientAddress.h"
 #include "board/http/Csrf.h"
+#include "board/http/PageCache.h"
 #include "board/http/Pages.h"
 #include "board/store/Store.h"
 #include "exercise/ReportParser.h"
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <ctime>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -29,7 +31,7 @@ namespace velmora::board {
 namespace {
 
 constexpr std::size_t kMaxPasswordLength = 128;
-constexpr std::size_t kRecentPosts = 100;
+constexpr std::size_t kChartPosts = 100;
 constexpr std::size_t kRankingLength = 10;
 
 using Clock = std::chrono::steady_clock;
@@ -124,6 +126,51 @@ public:
     bool widenBacklog(int backlog) { return ::listen(svr_sock_, backlog) == 0; }
 };
 
+// Pages are read a few at a time, as many as there are processors: every worker reading at once
+// would leave a post holding the database's one write lock waiting for a turn on a processor, and
+// every other post waiting behind it. Turns go strictly in order of arrival and a freed turn is
+// handed to the longest waiting reader, never taken by one arriving just then: with the wakeup
+// left to a condition variable's race, some readers lost it again and again and waited several
+// times the others' time.
+class PageTurns {
+public:
+    explicit PageTurns(int turns) : m_free(turns) {}
+
+    void enter()
+    {
+        std::unique_lock<std::mutex> lock(m_lock);
+        if (m_free > 0 && m_waiting.empty()) {
+            --m_free;
+            return;
+        }
+        Waiter self;
+        m_waiting.push_back(&self);
+        self.wake.wait(lock, [&self] { return self.admitted; });
+    }
+
+    void leave()
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_waiting.empty()) {
+            ++m_free;
+            return;
+        }
+        Waiter* next = m_waiting.front();
+        m_waiting.pop_front();
+        next->admitted = true;
+        next->wake.notify_one();
+    }
+
+private:
+    struct Waiter {
+        std::condition_variable wake;
+        bool admitted = false;
+    };
+    std::mutex m_lock;
+    std::deque<Waiter*> m_waiting;
+    int m_free;
+};
+
 }  // namespace
 
 struct BoardServer::Impl {
@@ -132,10 +179,8 @@ struct BoardServer::Impl {
     CsrfTokens csrf;
     HttpServer http;
     int boundPort = 0;
-    std::mutex readingLock;
-    std::condition_variable readingFree;
-    int reading = 0;
-    const int readingSlots = int(std::max(2u, std::thread::hardware_concurrency()));
+    PageTurns reading{int(std::max(2u, std::thread::hardware_concurrency()))};
+    PageCache boardCopies{64};
 
     Impl(const BoardOptions& o, std::shared_ptr<Store> s, const std::array<unsigned char, CsrfTokens::kKeyBytes>& key)
         : options(o), store(std::move(s)), csrf(key)
@@ -214,23 +259,32 @@ struct BoardServer::Impl {
     void boardPage(const httplib::Request& req, httplib::Response& res)
     {
         const PageContext c = context(req, res, false);
-        BoardPageView view;
-        view.total = store->postCount();
-        view.pages = int(std::max<std::int64_t>(1, (view.total + options.pageSize - 1) / options.pageSize));
         std::int64_t before = 0;
+        int page = 1;
         if (req.has_param("before")) {
             const auto id = parseId(req.get_param_value("before"));
             if (!id)
                 return refuse(req, res, 400, c.texts().badRequest);
             before = *id;
-            view.page = int(std::clamp<std::int64_t>(parseId(req.get_param_value("page")).value_or(2), 2, view.pages));
+            page = int(std::min<std::int64_t>(parseId(req.get_param_value("page")).value_or(2), 1000000));
         }
-        view.posts = store->boardPage(before, options.pageSize + 1);
+        // The page shows nothing of the request but its language and address.
+        const std::string key = std::string(c.language == Language::English ? "en " : "ja ") + c.path;
+        if (const auto copy = boardCopies.find(key, store->boardState().version))
+            return html(res, 200, *copy);
+        BoardPage read = store->boardPage(before, options.pageSize + 1);
+        BoardPageView view;
+        view.total = read.state.posts;
+        view.pages = int(std::max<std::int64_t>(1, (view.total + options.pageSize - 1) / options.pageSize));
+        view.page = before > 0 ? std::clamp(page, 2, view.pages) : 1;
+        view.posts = std::move(read.posts);
         if (int(view.posts.size()) > options.pageSize) {
             view.posts.resize(std::size_t(options.pageSize));
             view.olderBefore = view.posts.back().id;
         }
-        html(res, 200, renderBoardPage(c, view));
+        std::string body = renderBoardPage(c, view);
+        boardCopies.keep(key, read.state.version, body);
+        html(res, 200, std::move(body));
     }
 
     void postForm(const httplib::Request& req, httplib::Response& res)
@@ -308,8 +362,21 @@ struct BoardServer::Impl {
         const CleanedName name = cleanName(req.get_param_value("n"));
         if (!name.ok())
             return refuse(req, res, 404, c.texts().notFound);
+        NameQuery query;
+        query.chartPoints = kChartPosts;
+        query.pageSize = std::size_t(options.pageSize);
         NamePageView view;
-        view.summary = store->nameSummary(name.key, kRecentPosts);
+        if (req.has_param("before")) {
+            const auto id = parseId(req.get_param_value("before"));
+            if (!id)
+                return refuse(req, res, 400, c.texts().badRequest);
+            query.beforeId = *id;
+            view.page = int(std::min<std::int64_t>(parseId(req.get_param_value("page")).value_or(2), 1000000));
+        }
+        view.summary = store->nameSummary(name.key, query);
+        const std::int64_t pages = std::max<std::int64_t>(1, (view.summary.postCount + options.pageSize - 1) / options.pageSize);
+        view.pages = int(std::min<std::int64_t>(pages, 1000000));
+        view.page = query.beforeId > 0 ? std::clamp(view.page, 2, std::max(2, view.pages)) : 1;
         view.name = view.summary.last ? view.summary.last->name : name.shown;
         view.added = countParam(req, "added");
         view.duplicates = countParam(req, "dup");
@@ -396,29 +463,17 @@ struct BoardServer::Impl {
     {
         return [this, handler](const httplib::Request& req, httplib::Response& res) {
             try {
-                // Pages are read a few at a time, as many as there are processors: every worker
-                // reading at once would leave a post holding the database's one write lock
-                // waiting for a turn on a processor, and every other post waiting behind it.
-                std::unique_lock<std::mutex> slot(readingLock);
-                if (req.method == "GET" || req.method == "HEAD") {
-                    readingFree.wait(slot, [this] { return reading < readingSlots; });
-                    ++reading;
-                }
-                slot.unlock();
+                const bool reads = req.method == "GET" || req.method == "HEAD";
+                if (reads)
+                    reading.enter();
                 struct Done {
-                    Impl* impl;
-                    bool counted;
+                    PageTurns* turns;
                     ~Done()
                     {
-                        if (!counted)
-                            return;
-                        {
-                            std::lock_guard<std::mutex> lock(impl->readingLock);
-                            --impl->reading;
-                        }
-                        impl->readingFree.notify_one();
+                        if (turns)
+                            turns->leave();
                     }
-                } done{this, req.method == "GET" || req.method == "HEAD"};
+                } done{reads ? &reading : nullptr};
                 (this->*handler)(req, res);
             } catch (const StoreUnavailable& e) {
                 std::fprintf(stderr, "velmora-board: database unavailable: %s\n", e.what());

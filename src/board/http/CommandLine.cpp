@@ -36,7 +36,7 @@ std::string usageText()
            "                         connection (default 8, 1 to 256)\n"
            "  --posts-per-minute N   posts accepted per client address and minute (default 10, 0: no limit)\n"
            "  --deletes-per-minute N delete attempts per client address and minute (default 10, 0: no limit)\n"
-           "  --page-size N          posts on one page of the board (default 50)\n"
+           "  --page-size N          posts on one page of the board and of a name's posts (default 50)\n"
            "  --secret TEXT          keys the form tokens and the hashes of client addresses; boards\n"
            "                         sharing a database share it (default: one kept in the database)\n"
            "  --trusted-proxy ADDRESS  a reverse proxy in front of the board: its X-Forwarded-For\n"

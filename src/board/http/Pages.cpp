@@ -119,6 +119,30 @@ void writePostTable(HtmlWriter& html, const BoardTexts& t, const std::vector<Pos
     html.close("table");
 }
 
+struct PageLinks {
+    int page = 1;
+    int pages = 1;
+    std::int64_t total = 0;
+    std::int64_t olderBefore = 0;
+};
+
+// Newer and older pages of a table of posts: `newest` is the first page's address, `older` the
+// start of an address its cursor is added to.
+void writePageLinks(HtmlWriter& html, const BoardTexts& t, const std::string& newest, const std::string& older,
+                    const PageLinks& at)
+{
+    html.open("nav", {{"class", "pages"}});
+    if (at.page > 1)
+        html.element("a", {{"href", newest}, {"rel", "prev"}}, t.newer);
+    html.element("span", fill(t.pageOf, {std::to_string(at.page), std::to_string(at.pages), std::to_string(at.total)}));
+    if (at.olderBefore > 0)
+        html.element("a",
+                     {{"href", older + "before=" + std::to_string(at.olderBefore) + "&page=" + std::to_string(at.page + 1)},
+                      {"rel", "next"}},
+                     t.older);
+    html.close("nav");
+}
+
 void writeNotice(HtmlWriter& html, const BoardTexts& t, int added, int duplicates)
 {
     if (added <= 0 && duplicates <= 0)
@@ -179,17 +203,7 @@ std::string renderBoardPage(const PageContext& context, const BoardPageView& vie
             return;
         }
         writePostTable(h, t, view.posts, true);
-        h.open("nav", {{"class", "pages"}});
-        if (view.page > 1)
-            h.element("a", {{"href", "/"}, {"rel", "prev"}}, t.newer);
-        h.element("span",
-                  fill(t.pageOf, {std::to_string(view.page), std::to_string(view.pages), std::to_string(view.total)}));
-        if (view.olderBefore > 0)
-            h.element("a",
-                      {{"href", "/?before=" + std::to_string(view.olderBefore) + "&page=" + std::to_string(view.page + 1)},
-                       {"rel", "next"}},
-                      t.older);
-        h.close("nav");
+        writePageLinks(h, t, "/", "/?", {view.page, view.pages, view.total, view.olderBefore});
         h.open("p").element("a", {{"href", "/board.csv"}, {"download", "velmora-board.csv"}}, t.exportCsv).close("p");
     });
     return html.take();
@@ -311,15 +325,12 @@ std::string renderNamePage(const PageContext& context, const NamePageView& view)
         h.close("dl");
 
         h.element("h2", t.scoresOverTime);
-        std::vector<std::string> labels;
         std::vector<ScorePoint> points;
-        for (const Post& post : s.recent)
-            labels.push_back(formatPostedAt(post.postedAt).substr(0, 10));
-        for (std::size_t i = 0; i < s.recent.size(); ++i)
-            points.push_back({s.recent[i].score, labels[i]});
+        for (const PostScore& score : s.scores)
+            points.push_back({score.score, formatPostedAt(score.postedAt).substr(0, 10)});
         h.open("figure");
         writeScoreChart(h, points, t.scoresOverTime);
-        h.element("figcaption", fill(t.scoresChartCaption, {std::to_string(s.recent.size())}));
+        h.element("figcaption", fill(t.scoresChartCaption, {std::to_string(s.scores.size())}));
         h.close("figure");
 
         h.element("h2", fill(t.missTableHeading, {std::to_string(s.miss.posts)}));
@@ -370,8 +381,9 @@ std::string renderNamePage(const PageContext& context, const NamePageView& view)
         h.close("tbody").close("table");
 
         h.element("h2", t.allPostsOfName);
-        std::vector<Post> newestFirst(s.recent.rbegin(), s.recent.rend());
-        writePostTable(h, t, newestFirst, false);
+        writePostTable(h, t, s.page, false);
+        const std::string here = "/name?n=" + urlEncode(view.name);
+        writePageLinks(h, t, here, here + "&", {view.page, view.pages, s.postCount, s.olderBefore});
         h.open("p")
             .element("a", {{"href", "/name.csv?n=" + urlEncode(view.name)}, {"download", "velmora-name.csv"}}, t.exportCsv)
             .close("p");

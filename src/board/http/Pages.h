@@ -46,6 +46,8 @@ std::string renderPostPage(const PageContext& context, const PostPageView& view)
 struct NamePageView {
     std::string name;
     NameSummary summary;
+    int page = 1;  // of the table of posts, 1-based
+    int pages = 1;
     int added = 0;
     int duplicates = 0;
 };

@@ -127,10 +127,22 @@ std::array<int, exercise::kPitchClasses> centsFrom(const QString& text)
 const char* kPostColumns =
     "id, name, name_key, posted_at, edition, level_index, reference_used, score, user_cents, exact_cents, device, "
     "instrument, start_text, end_text, duration_text, report_text, fingerprint, password_hash IS NOT NULL";
-// The same columns with the report text left out (an empty text in its place).
-const char* kPostColumnsWithoutText =
-    "id, name, name_key, posted_at, edition, level_index, reference_used, score, user_cents, exact_cents, device, "
-    "instrument, start_text, end_text, duration_text, '', fingerprint, password_hash IS NOT NULL";
+// What a table of posts shows (the board's, a name's): every other field stays empty.
+const char* kListedColumns = "id, name, name_key, posted_at, level_index, reference_used, score, instrument";
+
+Post listedPostFrom(const QSqlQuery& query)
+{
+    Post post;
+    post.id = query.value(0).toLongLong();
+    post.name = str(query.value(1));
+    post.nameKey = str(query.value(2));
+    post.postedAt = query.value(3).toLongLong();
+    post.levelIndex = query.value(4).toInt();
+    post.referenceUsed = query.value(5).toInt() != 0;
+    post.score = query.value(6).toInt();
+    post.instrument = str(query.value(7));
+    return post;
+}
 
 Post postFrom(const QSqlQuery& query)
 {
@@ -241,6 +253,19 @@ const std::vector<Migration>& migrations()
          {
              "CREATE INDEX posts_name_best ON posts (name_key, score DESC, posted_at, id)",
          }},
+        {5,
+         {
+             // A name's chart from the index alone; a version that every post and deletion moves,
+             // which copies of pages are checked against.
+             "CREATE INDEX posts_name_scores ON posts (name_key, id, score, posted_at)",
+             "DROP INDEX posts_name",
+             "ALTER TABLE post_count ADD COLUMN version BIGINT NOT NULL DEFAULT 0",
+         },
+         {
+             "CREATE INDEX posts_name_scores ON posts (name_key, id, score, posted_at)",
+             "DROP INDEX posts_name",
+             "ALTER TABLE post_count ADD COLUMN version BIGINT NOT NULL DEFAULT 0",
+         }},
     };
     return list;
 }
@@ -311,7 +336,10 @@ public:
                 for (const Migration& migration : migrations()) {
                     QSqlQuery done = exec(db, QStringLiteral("SELECT count(*) FROM schema_migrations WHERE version = ?"),
                                           {migration.version});
-                    if (done.next() && done.value(0).toInt() > 0)
+                    const bool applied = done.next() && done.value(0).toInt() > 0;
+                    // An unfinished read keeps SQLite from dropping anything ("table is locked").
+                    done.finish();
+                    if (applied)
                         continue;
                     for (const char* statement :
                          m_connection.backend == Backend::Sqlite ? migration.sqlite : migration.postgres)
@@ -409,7 +437,8 @@ public:
                     added.push_back({PostOutcome::AlreadyPosted, earlier.value(0).toLongLong()});
                 }
                 if (newPosts > 0) {
-                    exec(db, QStringLiteral("UPDATE post_count SET n = n + ? WHERE slot = 1"), {newPosts});
+                    exec(db, QStringLiteral("UPDATE post_count SET n = n + ?, version = version + 1 WHERE slot = 1"),
+                         {newPosts});
                     std::set<std::pair<int, bool>> groups;
                     for (const exercise::ParsedReport& report : reports)
                         groups.insert({report.levelIndex, report.referenceUsed});
@@ -421,21 +450,38 @@ public:
         });
     }
 
-    std::vector<Post> boardPage(std::int64_t beforeId, int limit) override
+    BoardPage boardPage(std::int64_t beforeId, int limit) override
     {
         return run([&](QSqlDatabase& db) {
-            QSqlQuery query =
-                beforeId > 0
-                    ? exec(db, QStringLiteral("SELECT %1 FROM posts WHERE id < ? ORDER BY id DESC LIMIT ?")
-                                   .arg(kPostColumnsWithoutText),
-                           {qlonglong(beforeId), std::max(0, limit)})
-                    : exec(db, QStringLiteral("SELECT %1 FROM posts ORDER BY id DESC LIMIT ?").arg(kPostColumnsWithoutText),
-                           {std::max(0, limit)});
-            std::vector<Post> posts;
-            while (query.next())
-                posts.push_back(postFrom(query));
-            return posts;
+            BoardPage page;
+            readTransaction(db, [&] {
+                page = BoardPage{};
+                page.state = readBoardState(db);
+                QSqlQuery query =
+                    beforeId > 0
+                        ? exec(db, QStringLiteral("SELECT %1 FROM posts WHERE id < ? ORDER BY id DESC LIMIT ?")
+                                       .arg(kListedColumns),
+                               {qlonglong(beforeId), std::max(0, limit)})
+                        : exec(db, QStringLiteral("SELECT %1 FROM posts ORDER BY id DESC LIMIT ?").arg(kListedColumns),
+                               {std::max(0, limit)});
+                while (query.next())
+                    page.posts.push_back(listedPostFrom(query));
+            });
+            return page;
         });
+    }
+
+    BoardState boardState() override
+    {
+        return run([&](QSqlDatabase& db) { return readBoardState(db); });
+    }
+
+    BoardState readBoardState(QSqlDatabase& db)
+    {
+        QSqlQuery query = exec(db, QStringLiteral("SELECT n, version FROM post_count WHERE slot = 1"));
+        if (!query.next())
+            return {};
+        return {query.value(0).toLongLong(), query.value(1).toLongLong()};
     }
 
     std::int64_t postCount() override
@@ -456,7 +502,7 @@ public:
         });
     }
 
-    NameSummary nameSummary(std::string_view nameKey, std::size_t recentLimit) override
+    NameSummary nameSummary(std::string_view nameKey, const NameQuery& wanted) override
     {
         return run([&](QSqlDatabase& db) {
             NameSummary summary;
@@ -475,10 +521,10 @@ public:
                 const qlonglong firstId = ends.value(1).toLongLong();
                 const qlonglong lastId = ends.value(2).toLongLong();
                 const qlonglong bestId = ends.value(3).toLongLong();
-                QSqlQuery three = exec(db, QStringLiteral("SELECT %1 FROM posts WHERE id IN (?, ?, ?)").arg(kPostColumns),
+                QSqlQuery three = exec(db, QStringLiteral("SELECT %1 FROM posts WHERE id IN (?, ?, ?)").arg(kListedColumns),
                                        {firstId, bestId, lastId});
                 while (three.next()) {
-                    const Post post = postFrom(three);
+                    const Post post = listedPostFrom(three);
                     if (post.id == firstId)
                         summary.first = post;
                     if (post.id == bestId)
@@ -486,18 +532,47 @@ public:
                     if (post.id == lastId)
                         summary.last = post;
                 }
-                const std::size_t wanted = std::max(recentLimit, kAveragedPosts);
-                QSqlQuery recent = exec(db,
-                                        QStringLiteral("SELECT %1 FROM posts WHERE name_key = ? ORDER BY id DESC LIMIT ?")
-                                            .arg(kPostColumnsWithoutText),
-                                        {key, qlonglong(wanted)});
+                // The chart's points come from the index alone, however far back they go.
+                QSqlQuery scores = exec(db,
+                                        QStringLiteral("SELECT id, score, posted_at FROM posts WHERE name_key = ? "
+                                                       "ORDER BY id DESC LIMIT ?"),
+                                        {key, qlonglong(wanted.chartPoints)});
+                while (scores.next())
+                    summary.scores.push_back({scores.value(0).toLongLong(), scores.value(1).toInt(),
+                                              scores.value(2).toLongLong()});
+                std::reverse(summary.scores.begin(), summary.scores.end());
+
+                QSqlQuery page =
+                    wanted.beforeId > 0
+                        ? exec(db,
+                               QStringLiteral("SELECT %1 FROM posts WHERE name_key = ? AND id < ? ORDER BY id DESC "
+                                              "LIMIT ?")
+                                   .arg(kListedColumns),
+                               {key, qlonglong(wanted.beforeId), qlonglong(wanted.pageSize + 1)})
+                        : exec(db,
+                               QStringLiteral("SELECT %1 FROM posts WHERE name_key = ? ORDER BY id DESC LIMIT ?")
+                                   .arg(kListedColumns),
+                               {key, qlonglong(wanted.pageSize + 1)});
+                while (page.next())
+                    summary.page.push_back(listedPostFrom(page));
+                if (summary.page.size() > wanted.pageSize) {
+                    summary.page.resize(wanted.pageSize);
+                    summary.olderBefore = summary.page.empty() ? 0 : summary.page.back().id;
+                }
+
+                QSqlQuery averaged = exec(db,
+                                          QStringLiteral("SELECT user_cents, exact_cents FROM posts WHERE name_key = ? "
+                                                         "ORDER BY id DESC LIMIT ?"),
+                                          {key, qlonglong(kAveragedPosts)});
                 std::vector<Post> newestFirst;
-                while (recent.next())
-                    newestFirst.push_back(postFrom(recent));
+                while (averaged.next()) {
+                    Post post;
+                    post.user = centsFrom(averaged.value(0).toString());
+                    post.exact = centsFrom(averaged.value(1).toString());
+                    newestFirst.push_back(post);
+                }
                 const std::vector<Post> oldestFirst(newestFirst.rbegin(), newestFirst.rend());
                 summary.miss = missProfile(oldestFirst);
-                const std::size_t kept = std::min(recentLimit, oldestFirst.size());
-                summary.recent.assign(oldestFirst.end() - std::ptrdiff_t(kept), oldestFirst.end());
             });
             return summary;
         });
@@ -607,7 +682,7 @@ public:
                     exec(db, QStringLiteral("DELETE FROM posts WHERE id = ? AND password_hash = ?"), {qlonglong(id), *hash});
                 deleted = remove.numRowsAffected() > 0;
                 if (deleted) {
-                    exec(db, QStringLiteral("UPDATE post_count SET n = n - 1 WHERE slot = 1"));
+                    exec(db, QStringLiteral("UPDATE post_count SET n = n - 1, version = version + 1 WHERE slot = 1"));
                     refreshRanking(db, found->group, found->nameKey);
                 }
             });

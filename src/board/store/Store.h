@@ -60,6 +60,18 @@ struct OpenResult {
 
 enum class PostOutcome { Added, AlreadyPosted };
 
+// How many posts the board has, and a number that grows with every post and deletion made through
+// any server sharing the database: a page drawn at one version is still true while it holds.
+struct BoardState {
+    std::int64_t posts = 0;
+    std::int64_t version = 0;
+};
+
+struct BoardPage {
+    std::vector<Post> posts;
+    BoardState state;
+};
+
 struct AddedPost {
     PostOutcome outcome = PostOutcome::Added;
     std::int64_t id = 0;  // the new post, or the one posted before under the same name key
@@ -91,15 +103,16 @@ public:
                                             std::string_view password) = 0;
 
     // Newest first: `limit` posts older than post `beforeId` (0: from the newest), without their
-    // report text, which the board does not show and which is most of a row's bytes.
-    virtual std::vector<Post> boardPage(std::int64_t beforeId, int limit) = 0;
+    // report text, which the board does not show and which is most of a row's bytes; read in one
+    // snapshot with the board's state.
+    virtual BoardPage boardPage(std::int64_t beforeId, int limit) = 0;
+    virtual BoardState boardState() = 0;
     virtual std::int64_t postCount() = 0;
     virtual std::optional<Post> post(std::int64_t id) = 0;
-    // All about one name key: count, first, best, last, the newest `recentLimit` posts and the
-    // averages over the last 20. postCount 0 when nobody posted under it. The posts in `recent`
-    // come without their report text (reportText empty): a name's page draws them, and a
-    // hundred reports would be most of what it reads.
-    virtual NameSummary nameSummary(std::string_view nameKey, std::size_t recentLimit) = 0;
+    // What a name's page shows of one name key, in one snapshot: count, first, best, last, the
+    // chart's scores, one page of posts and the averages over the last 20. postCount 0 when nobody
+    // posted under it. The posts on the page come without their report text.
+    virtual NameSummary nameSummary(std::string_view nameKey, const NameQuery& query) = 0;
     // Each name's best post and last kMedianPosts posts of one group, for rank().
     virtual std::vector<RankingRow> rankingRows(RankingGroup group) = 0;
     // Only what rank(group, rows, limit) needs for the first `limit` names of each list: the

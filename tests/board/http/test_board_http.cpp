@@ -304,6 +304,53 @@ TEST_F(BoardHttp, PostIsSeenOnBoardNameAndRankingsAndDeletedOnlyWithItsPassword)
     EXPECT_EQ(m_store->postCount(), 1);
 }
 
+TEST_F(BoardHttp, PagesFollowEveryPostAndDeletionAndANamesPostsArePaged)
+{
+    BoardOptions options;
+    options.pageSize = 2;
+    startBoard(options);
+    Browser browser(port());
+    EXPECT_NE(browser.get("/").body.find("No posts yet"), std::string::npos);
+
+    const std::string paste = report(Edition::English, 0, 1, 1, 46364.1) + report(Edition::English, 0, 2, 1, 46364.2)
+                            + report(Edition::English, 0, 3, 1, 46364.3);
+    ASSERT_EQ(browser.postForm("/post", "/post", postFields("Ilse", paste, "pw")).status, 303);
+    const std::vector<Post> posts = m_store->boardPage(0, 10).posts;
+    ASSERT_EQ(posts.size(), 3u);
+    const std::string newest = "/posts/" + std::to_string(posts[0].id);
+    const std::string oldest = "/posts/" + std::to_string(posts[2].id);
+
+    // The board read before the posts is not what is shown after them.
+    const Sent board = browser.get("/");
+    EXPECT_NE(board.body.find("Page 1 of 2 (3 posts)"), std::string::npos) << board.body;
+    EXPECT_NE(board.body.find(newest), std::string::npos);
+
+    // The table of a name's posts, apart from the first, best and last above it.
+    const auto table = [](const std::string& page) {
+        const std::size_t start = page.find("<table class=\"posts\">");
+        return start == std::string::npos ? std::string() : page.substr(start, page.find("</table>", start) - start);
+    };
+    const Sent name = browser.get("/name?n=Ilse");
+    EXPECT_NE(name.body.find("Page 1 of 2 (3 posts)"), std::string::npos) << name.body;
+    EXPECT_NE(table(name.body).find("\"" + newest + "\""), std::string::npos);
+    EXPECT_EQ(table(name.body).find("\"" + oldest + "\""), std::string::npos);
+    std::smatch older;
+    ASSERT_TRUE(std::regex_search(name.body, older, std::regex(R"re(<a href="(/name\?n=Ilse&amp;before=\d+&amp;page=2)" rel="next")re")));
+    const Sent second = browser.get(std::regex_replace(std::string(older[1]), std::regex("&amp;"), "&"));
+    EXPECT_NE(second.body.find("Page 2 of 2 (3 posts)"), std::string::npos) << second.body;
+    EXPECT_NE(table(second.body).find("\"" + oldest + "\""), std::string::npos);
+    EXPECT_EQ(table(second.body).find("\"" + newest + "\""), std::string::npos);
+    // Every post still in the chart.
+    EXPECT_NE(second.body.find("3 posts, oldest first"), std::string::npos);
+
+    const std::string deletePage = newest + "/delete";
+    ASSERT_EQ(browser.postForm(deletePage, deletePage, {{"password", "pw", "", ""}}).status, 200);
+    const Sent after = browser.get("/");
+    EXPECT_NE(after.body.find("Page 1 of 1 (2 posts)"), std::string::npos) << after.body;
+    EXPECT_EQ(after.body.find("\"" + newest + "\""), std::string::npos);
+    EXPECT_NE(browser.get("/name?n=Ilse").body.find("Page 1 of 1 (2 posts)"), std::string::npos);
+}
+
 TEST_F(BoardHttp, RefusalsAreClearPagesInTheReadersLanguageAndStoreNothing)
 {
     BoardOptions options;
