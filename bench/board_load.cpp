@@ -46,6 +46,7 @@ struct Settings {
     int posters = 8;
     int port = 18080;
     bool kill = false;
+    std::string pages = "both";  // what the readers read: "board", "name" or both in turn
     std::string log = "build/bench/board-bench.log";
 };
 
@@ -218,7 +219,7 @@ void reader(const Settings& s, int index, Clock::time_point end, Latencies& boar
     client.set_read_timeout(10, 0);
     std::mt19937 random(std::uint32_t(index) * 31 + 5);
     for (int i = 0; Clock::now() < end; ++i) {
-        const bool boardPage = i % 2 == 0;
+        const bool boardPage = s.pages == "both" ? i % 2 == 0 : s.pages == "board";
         const std::string path = boardPage ? "/" : "/name?n=" + nameOf(int(random() % std::uint32_t(s.names)));
         const auto start = Clock::now();
         auto res = client.Get(path);
@@ -265,9 +266,13 @@ int main(int argc, char** argv)
         else if (a == "--posters") s.posters = std::stoi(next());
         else if (a == "--log") s.log = next();
         else if (a == "--kill") s.kill = true;
+        else if (a == "--pages" && i + 1 < argc
+                 && (std::string(argv[i + 1]) == "board" || std::string(argv[i + 1]) == "name"
+                     || std::string(argv[i + 1]) == "both"))
+            s.pages = next();
         else {
             std::fprintf(stderr, "usage: board_load --program velmora-board [--db FILE] [--posts N] [--names N] "
-                                 "[--clients N] [--workers N] [--seconds S] [--post-rate R] [--posters N] [--port P] [--kill]\n");
+                                 "[--clients N] [--workers N] [--seconds S] [--post-rate R] [--posters N] [--port P] [--pages board|name|both] [--kill]\n");
             return 2;
         }
     }
