@@ -276,7 +276,7 @@ struct BoardServer::Impl {
         BoardPageView view;
         view.total = read.state.posts;
         view.pages = int(std::max<std::int64_t>(1, (view.total + options.pageSize - 1) / options.pageSize));
-        view.page = before > 0 ? std::clamp(page, 2, view.pages) : 1;
+        view.page = before > 0 ? std::clamp(page, 2, std::max(2, view.pages)) : 1;
         view.posts = std::move(read.posts);
         if (int(view.posts.size()) > options.pageSize) {
             view.posts.resize(std::size_t(options.pageSize));
