@@ -325,9 +325,13 @@ std::string renderNamePage(const PageContext& context, const NamePageView& view)
         h.close("dl");
 
         h.element("h2", t.scoresOverTime);
-        std::vector<ScorePoint> points;
+        // The points only look at their labels: the labels must outlive them.
+        std::vector<std::string> labels;
         for (const PostScore& score : s.scores)
-            points.push_back({score.score, formatPostedAt(score.postedAt).substr(0, 10)});
+            labels.push_back(formatPostedAt(score.postedAt).substr(0, 10));
+        std::vector<ScorePoint> points;
+        for (std::size_t i = 0; i < s.scores.size(); ++i)
+            points.push_back({s.scores[i].score, labels[i]});
         h.open("figure");
         writeScoreChart(h, points, t.scoresOverTime);
         h.element("figcaption", fill(t.scoresChartCaption, {std::to_string(s.scores.size())}));
