@@ -124,45 +124,31 @@ std::array<int, exercise::kPitchClasses> centsFrom(const QString& text)
     return cents;
 }
 
-// Reads that share one statement (one snapshot, one round trip) mark each row with what it is
-// and lay it out as: id, posted_at, score, level_index, reference_used, name, name_key,
-// instrument, then user_cents, exact_cents where a row has them. The places a row leaves empty
-// hold NULLs of the column's type, as PostgreSQL unites the rows only so.
-const char* kListedOrdered = "id, posted_at, score, level_index, reference_used, name, name_key, instrument";
-const char* kNullsAfterPostedAt = "CAST(NULL AS INTEGER), CAST(NULL AS INTEGER), CAST(NULL AS INTEGER), "
-                                  "CAST(NULL AS TEXT), CAST(NULL AS TEXT), CAST(NULL AS TEXT)";
-const char* kNullsAfterScore = "CAST(NULL AS INTEGER), CAST(NULL AS INTEGER), CAST(NULL AS TEXT), CAST(NULL AS TEXT), "
-                               "CAST(NULL AS TEXT)";
-const char* kNoCents = "CAST(NULL AS TEXT), CAST(NULL AS TEXT)";
+// What a table of posts shows (the board's, a name's).
+const char* kListedColumns = "id, posted_at, score, level_index, reference_used, name, name_key, instrument";
 // A whole post: the listed columns, then the rest.
 const char* kPostColumns =
     "id, posted_at, score, level_index, reference_used, name, name_key, instrument, edition, user_cents, exact_cents, "
     "device, start_text, end_text, duration_text, report_text, fingerprint, password_hash IS NOT NULL";
 
-// What a table of posts shows (the board's, a name's), from the columns of kListedOrdered
-// starting at `at`; every other field stays empty.
-Post listedPostFrom(const QSqlQuery& query, int at)
+// The fields of kListedColumns; every other field stays empty.
+Post listedPostFrom(const QSqlQuery& query)
 {
     Post post;
-    post.id = query.value(at).toLongLong();
-    post.postedAt = query.value(at + 1).toLongLong();
-    post.score = query.value(at + 2).toInt();
-    post.levelIndex = query.value(at + 3).toInt();
-    post.referenceUsed = query.value(at + 4).toInt() != 0;
-    post.name = str(query.value(at + 5));
-    post.nameKey = str(query.value(at + 6));
-    post.instrument = str(query.value(at + 7));
+    post.id = query.value(0).toLongLong();
+    post.postedAt = query.value(1).toLongLong();
+    post.score = query.value(2).toInt();
+    post.levelIndex = query.value(3).toInt();
+    post.referenceUsed = query.value(4).toInt() != 0;
+    post.name = str(query.value(5));
+    post.nameKey = str(query.value(6));
+    post.instrument = str(query.value(7));
     return post;
-}
-
-void sortNewestFirst(std::vector<Post>& posts)
-{
-    std::sort(posts.begin(), posts.end(), [](const Post& a, const Post& b) { return a.id > b.id; });
 }
 
 Post postFrom(const QSqlQuery& query)
 {
-    Post post = listedPostFrom(query, 0);
+    Post post = listedPostFrom(query);
     post.edition = query.value(8).toString() == u"en" ? Edition::English : Edition::Japanese;
     post.user = centsFrom(query.value(9).toString());
     post.exact = centsFrom(query.value(10).toString());
@@ -461,25 +447,20 @@ public:
     BoardPage boardPage(std::int64_t beforeId, int limit) override
     {
         return run([&](QSqlDatabase& db) {
-            // Rows: 0 the board's state (n, version in the first two places); 1 its posts.
-            const QString newest = beforeId > 0 ? QStringLiteral("WHERE id < ? ") : QString();
-            QVariantList values;
-            if (beforeId > 0)
-                values << qlonglong(beforeId);
-            values << std::max(0, limit);
-            QSqlQuery query = exec(db,
-                                   QStringLiteral("SELECT 0, n, version, %1 FROM post_count WHERE slot = 1 UNION ALL "
-                                                  "SELECT 1, %2 FROM (SELECT %2 FROM posts %3ORDER BY id DESC LIMIT ?) p")
-                                       .arg(kNullsAfterPostedAt, kListedOrdered, newest),
-                                   values);
             BoardPage page;
-            while (query.next()) {
-                if (query.value(0).toInt() == 0)
-                    page.state = {query.value(1).toLongLong(), query.value(2).toLongLong()};
-                else
-                    page.posts.push_back(listedPostFrom(query, 1));
-            }
-            sortNewestFirst(page.posts);
+            readTransaction(db, [&] {
+                page = BoardPage{};
+                page.state = readBoardState(db);
+                QSqlQuery query =
+                    beforeId > 0
+                        ? exec(db, QStringLiteral("SELECT %1 FROM posts WHERE id < ? ORDER BY id DESC LIMIT ?")
+                                       .arg(kListedColumns),
+                               {qlonglong(beforeId), std::max(0, limit)})
+                        : exec(db, QStringLiteral("SELECT %1 FROM posts ORDER BY id DESC LIMIT ?").arg(kListedColumns),
+                               {std::max(0, limit)});
+                while (query.next())
+                    page.posts.push_back(listedPostFrom(query));
+            });
             return page;
         });
     }
@@ -518,73 +499,75 @@ public:
     NameSummary nameSummary(std::string_view nameKey, const NameQuery& wanted) override
     {
         return run([&](QSqlDatabase& db) {
-            const QString key = qstr(nameKey);
-            // Rows: 0 the count; 1 first, best and last; 2 the chart's scores, from the index
-            // alone; 3 the page of posts; 4 the cents of the posts averaged.
-            const QString older = wanted.beforeId > 0 ? QStringLiteral("AND id < ? ") : QString();
-            QVariantList values{key, key, key, key, key, qlonglong(wanted.chartPoints), key};
-            if (wanted.beforeId > 0)
-                values << qlonglong(wanted.beforeId);
-            values << qlonglong(wanted.pageSize + 1) << key << qlonglong(kAveragedPosts);
-            QSqlQuery rows = exec(
-                db,
-                QStringLiteral(
-                    "SELECT 0, count(*), CAST(NULL AS BIGINT), %1, %2 FROM posts WHERE name_key = ? UNION ALL "
-                    "SELECT 1, %3, %2 FROM posts WHERE id IN ((SELECT min(id) FROM posts WHERE name_key = ?), (SELECT "
-                    "max(id) FROM posts WHERE name_key = ?), (SELECT id FROM posts WHERE name_key = ? ORDER BY score "
-                    "DESC, posted_at, id LIMIT 1)) UNION ALL "
-                    "SELECT 2, id, posted_at, score, %4, %2 FROM (SELECT id, posted_at, score FROM posts WHERE "
-                    "name_key = ? ORDER BY id DESC LIMIT ?) s UNION ALL "
-                    "SELECT 3, %3, %2 FROM (SELECT %3 FROM posts WHERE name_key = ? %5ORDER BY id DESC LIMIT ?) p "
-                    "UNION ALL "
-                    "SELECT 4, id, CAST(NULL AS BIGINT), %1, user_cents, exact_cents FROM (SELECT id, user_cents, "
-                    "exact_cents FROM posts WHERE name_key = ? ORDER BY id DESC LIMIT ?) a")
-                    .arg(kNullsAfterPostedAt, kNoCents, kListedOrdered, kNullsAfterScore, older),
-                values);
             NameSummary summary;
-            std::vector<Post> ends;
-            std::vector<std::pair<std::int64_t, Post>> averaged;
-            while (rows.next()) {
-                switch (rows.value(0).toInt()) {
-                case 0: summary.postCount = rows.value(1).toLongLong(); break;
-                case 1: ends.push_back(listedPostFrom(rows, 1)); break;
-                case 2:
-                    summary.scores.push_back(
-                        {rows.value(1).toLongLong(), rows.value(3).toInt(), rows.value(2).toLongLong()});
-                    break;
-                case 3: summary.page.push_back(listedPostFrom(rows, 1)); break;
-                default: {
-                    Post cents;
-                    cents.id = rows.value(1).toLongLong();
-                    cents.user = centsFrom(rows.value(9).toString());
-                    cents.exact = centsFrom(rows.value(10).toString());
-                    averaged.push_back({cents.id, cents});
+            const QString key = qstr(nameKey);
+            readTransaction(db, [&] {
+                summary = NameSummary{};
+                // Few statements: on PostgreSQL each is a round trip and a plan of its own.
+                QSqlQuery ends = exec(db,
+                                      QStringLiteral("SELECT count(*), min(id), max(id), (SELECT id FROM posts WHERE "
+                                                     "name_key = ? ORDER BY score DESC, posted_at, id LIMIT 1) FROM posts "
+                                                     "WHERE name_key = ?"),
+                                      {key, key});
+                if (!ends.next() || ends.value(0).toLongLong() == 0)
+                    return;
+                summary.postCount = ends.value(0).toLongLong();
+                const qlonglong firstId = ends.value(1).toLongLong();
+                const qlonglong lastId = ends.value(2).toLongLong();
+                const qlonglong bestId = ends.value(3).toLongLong();
+                QSqlQuery three = exec(db, QStringLiteral("SELECT %1 FROM posts WHERE id IN (?, ?, ?)").arg(kListedColumns),
+                                       {firstId, bestId, lastId});
+                while (three.next()) {
+                    const Post post = listedPostFrom(three);
+                    if (post.id == firstId)
+                        summary.first = post;
+                    if (post.id == bestId)
+                        summary.best = post;
+                    if (post.id == lastId)
+                        summary.last = post;
                 }
+                // The chart's points come from the index alone, however far back they go.
+                QSqlQuery scores = exec(db,
+                                        QStringLiteral("SELECT id, score, posted_at FROM posts WHERE name_key = ? "
+                                                       "ORDER BY id DESC LIMIT ?"),
+                                        {key, qlonglong(wanted.chartPoints)});
+                while (scores.next())
+                    summary.scores.push_back({scores.value(0).toLongLong(), scores.value(1).toInt(),
+                                              scores.value(2).toLongLong()});
+                std::reverse(summary.scores.begin(), summary.scores.end());
+
+                QSqlQuery page =
+                    wanted.beforeId > 0
+                        ? exec(db,
+                               QStringLiteral("SELECT %1 FROM posts WHERE name_key = ? AND id < ? ORDER BY id DESC "
+                                              "LIMIT ?")
+                                   .arg(kListedColumns),
+                               {key, qlonglong(wanted.beforeId), qlonglong(wanted.pageSize + 1)})
+                        : exec(db,
+                               QStringLiteral("SELECT %1 FROM posts WHERE name_key = ? ORDER BY id DESC LIMIT ?")
+                                   .arg(kListedColumns),
+                               {key, qlonglong(wanted.pageSize + 1)});
+                while (page.next())
+                    summary.page.push_back(listedPostFrom(page));
+                if (summary.page.size() > wanted.pageSize) {
+                    summary.page.resize(wanted.pageSize);
+                    summary.olderBefore = summary.page.empty() ? 0 : summary.page.back().id;
                 }
-            }
-            if (summary.postCount == 0)
-                return NameSummary{};
-            // The first has the lowest id, the last the highest, the best wins over the other two.
-            for (const Post& post : ends) {
-                if (!summary.first || post.id < summary.first->id)
-                    summary.first = post;
-                if (!summary.last || post.id > summary.last->id)
-                    summary.last = post;
-                if (!summary.best || betterThan(post, *summary.best))
-                    summary.best = post;
-            }
-            std::sort(summary.scores.begin(), summary.scores.end(),
-                      [](const PostScore& a, const PostScore& b) { return a.id < b.id; });
-            sortNewestFirst(summary.page);
-            if (summary.page.size() > wanted.pageSize) {
-                summary.page.resize(wanted.pageSize);
-                summary.olderBefore = summary.page.empty() ? 0 : summary.page.back().id;
-            }
-            std::sort(averaged.begin(), averaged.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-            std::vector<Post> oldestFirst;
-            for (auto& [id, post] : averaged)
-                oldestFirst.push_back(std::move(post));
-            summary.miss = missProfile(oldestFirst);
+
+                QSqlQuery averaged = exec(db,
+                                          QStringLiteral("SELECT user_cents, exact_cents FROM posts WHERE name_key = ? "
+                                                         "ORDER BY id DESC LIMIT ?"),
+                                          {key, qlonglong(kAveragedPosts)});
+                std::vector<Post> newestFirst;
+                while (averaged.next()) {
+                    Post post;
+                    post.user = centsFrom(averaged.value(0).toString());
+                    post.exact = centsFrom(averaged.value(1).toString());
+                    newestFirst.push_back(post);
+                }
+                const std::vector<Post> oldestFirst(newestFirst.rbegin(), newestFirst.rend());
+                summary.miss = missProfile(oldestFirst);
+            });
             return summary;
         });
     }
