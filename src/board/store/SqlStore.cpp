@@ -165,7 +165,7 @@ Post postFrom(const QSqlQuery& query)
 struct Migration {
     int version;
     std::vector<const char*> sqlite;
-    std::vector<const char*> postgres;
+    std::vector<const char*> postgres;  // empty: the same statements as SQLite's
     bool refillsRankings = false;  // the ranking table is filled from the posts after it
 };
 
@@ -203,16 +203,7 @@ const std::vector<Migration>& migrations()
              "hits INTEGER NOT NULL, PRIMARY KEY (bucket, address_hash, window_start))",
              "CREATE INDEX rate_hits_age ON rate_hits (window_start)",
          },
-         {
-             "CREATE UNIQUE INDEX posts_name_report ON posts (name_key, fingerprint)",
-             "CREATE INDEX posts_name ON posts (name_key, id)",
-             "CREATE INDEX posts_group ON posts (level_index, reference_used, name_key, score)",
-             "CREATE TABLE post_count (slot INTEGER PRIMARY KEY CHECK (slot = 1), n BIGINT NOT NULL)",
-             "INSERT INTO post_count (slot, n) SELECT 1, count(*) FROM posts",
-             "CREATE TABLE rate_hits (bucket TEXT NOT NULL, address_hash TEXT NOT NULL, window_start BIGINT NOT NULL, "
-             "hits INTEGER NOT NULL, PRIMARY KEY (bucket, address_hash, window_start))",
-             "CREATE INDEX rate_hits_age ON rate_hits (window_start)",
-         }},
+         {}},
         {3,
          {
              // Each name's standing in each group, kept with the posts: the rankings read the
@@ -227,26 +218,14 @@ const std::vector<Migration>& migrations()
              "median_reached_at, median_post_id)",
              "CREATE INDEX posts_group_recent ON posts (level_index, reference_used, name_key, posted_at, id)",
          },
-         {
-             "CREATE TABLE name_rankings (level_index INTEGER NOT NULL, reference_used INTEGER NOT NULL, name_key TEXT "
-             "NOT NULL, name TEXT NOT NULL, best_id BIGINT NOT NULL, best_score INTEGER NOT NULL, best_posted_at BIGINT "
-             "NOT NULL, median INTEGER, median_reached_at BIGINT, median_post_id BIGINT, PRIMARY KEY (level_index, "
-             "reference_used, name_key))",
-             "CREATE INDEX name_rankings_best ON name_rankings (level_index, reference_used, best_score DESC, "
-             "best_posted_at, best_id)",
-             "CREATE INDEX name_rankings_median ON name_rankings (level_index, reference_used, median DESC, "
-             "median_reached_at, median_post_id)",
-             "CREATE INDEX posts_group_recent ON posts (level_index, reference_used, name_key, posted_at, id)",
-         },
+         {},
          true},
         {4,
          {
              // A name's best post from the index alone, however many posts the name has.
              "CREATE INDEX posts_name_best ON posts (name_key, score DESC, posted_at, id)",
          },
-         {
-             "CREATE INDEX posts_name_best ON posts (name_key, score DESC, posted_at, id)",
-         }},
+         {}},
         {5,
          {
              // A name's chart from the index alone; a version that every post and deletion moves,
@@ -255,11 +234,7 @@ const std::vector<Migration>& migrations()
              "DROP INDEX posts_name",
              "ALTER TABLE post_count ADD COLUMN version BIGINT NOT NULL DEFAULT 0",
          },
-         {
-             "CREATE INDEX posts_name_scores ON posts (name_key, id, score, posted_at)",
-             "DROP INDEX posts_name",
-             "ALTER TABLE post_count ADD COLUMN version BIGINT NOT NULL DEFAULT 0",
-         }},
+         {}},
     };
     return list;
 }
@@ -336,7 +311,8 @@ public:
                     if (applied)
                         continue;
                     for (const char* statement :
-                         m_connection.backend == Backend::Sqlite ? migration.sqlite : migration.postgres)
+                         m_connection.backend == Backend::Sqlite || migration.postgres.empty() ? migration.sqlite
+                                                                                               : migration.postgres)
                         exec(db, QString::fromUtf8(statement));
                     if (migration.refillsRankings) {
                         QSqlQuery keys = exec(db, QStringLiteral("SELECT DISTINCT level_index, reference_used, name_key "
